@@ -1,0 +1,64 @@
+# Shared build helpers: warnings for our own targets, sanitizers, and the test wrapper.
+
+option(EPIPOLAR_ASAN "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(EPIPOLAR_TSAN "Build with ThreadSanitizer" OFF)
+option(EPIPOLAR_WERROR "Treat warnings in our own code as errors" ON)
+
+if(EPIPOLAR_ASAN AND EPIPOLAR_TSAN)
+  message(FATAL_ERROR "EPIPOLAR_ASAN and EPIPOLAR_TSAN cannot be combined")
+endif()
+
+if(EPIPOLAR_ASAN)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(EPIPOLAR_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Warnings apply to our targets only; third-party headers come in as system includes.
+function(epipolar_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(EPIPOLAR_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# epipolar_library(name SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# One library target per folder; the target is called epipolar_<name>.
+function(epipolar_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(epipolar_${name} STATIC ${ARG_SOURCES})
+  target_include_directories(epipolar_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(epipolar_${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  epipolar_warnings(epipolar_${name})
+endfunction()
+
+set(EPIPOLAR_SANITIZER_ENV
+    "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp")
+
+# epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s])
+# Each test binary is one ctest entry. Label "threaded" marks tests that also run
+# under ThreadSanitizer; "display" marks tests that use SDL (offscreen by default).
+set_property(GLOBAL PROPERTY EPIPOLAR_THREADED_TESTS "")
+function(epipolar_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  epipolar_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${ARG_LABELS}"
+    TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "${EPIPOLAR_SANITIZER_ENV};${ARG_ENV}")
+  if("threaded" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY EPIPOLAR_THREADED_TESTS ${name})
+  endif()
+endfunction()
