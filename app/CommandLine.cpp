@@ -1,0 +1,89 @@
+#include "app/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+namespace epipolar {
+
+#ifndef EPIPOLAR_VERSION
+#define EPIPOLAR_VERSION "unknown"
+#endif
+
+const char* bindingsHelp() {
+  return R"help(Camera windows "(0)" and "(1)":
+  left click     before calibration: mark a point; a click in (0) and one in (1) make a
+                 pair (a second click in the same window replaces the first)
+                 after calibration: show the point's epipolar line in the other window
+  right click    search the matching point along the epipolar line and mark it in the
+                 other window
+  middle click   in (0) only: set a ball, orange then green; its match in (1) gives its
+                 depth in "Ball Display"
+  C              calibrate: estimate F from the marked pairs (at least 8)
+  Left, Right    step back and forth through the marked pairs with their epipolar lines
+  1 ... 9        show pair 1 ... 9 (also writes a snapshot, like any other key)
+  E              pause both cameras and show this camera's colour edge picture
+  P              pause or resume both cameras
+  X              log the colours under the two markers and their difference
+  any other key  write this camera's next frame to pic<id>.bmp
+
+"Ball Display" window:
+  Left, Right    make the squares bigger or smaller
+  P              pause or resume both cameras
+
+Closing any camera window or "Ball Display" (or Ctrl+C) ends the program and saves the
+calibration and the marked pairs to cams.conf, if that file exists in the working directory.
+)help";
+}
+
+CommandLineResult parseCommandLine(int argc,
+                                   const char* const* argv,
+                                   std::ostream& out,
+                                   std::ostream& err) {
+  CLI::App app{
+      "epipolar: mark matching points in two camera pictures, estimate the fundamental "
+      "matrix, and see epipolar lines, matches and depth.\n"
+      "Without options the first two capture devices are used.",
+      "epipolar"};
+  app.footer(bindingsHelp());
+  app.set_version_flag("--version", std::string("epipolar ") + EPIPOLAR_VERSION);
+
+  CommandLine line;
+  bool useVirtual = false;
+  std::vector<std::string> images;
+  CLI::Option* virtualOption =
+      app.add_flag("--virtual", useVirtual, "use the built-in virtual stereo rig as the cameras");
+  CLI::Option* sourceOption = app.add_option(
+      "--source",
+      line.pipelines,
+      "a GStreamer source pipeline, such as 'filesrc location=left.mp4 ! decodebin'; give it "
+      "once for each camera, (0) first");
+  CLI::Option* imagesOption =
+      app.add_option("--images",
+                     images,
+                     "a still stereo pair, LEFT for (0) and RIGHT for (1), shown as two live "
+                     "cameras")
+          ->expected(2)
+          ->type_name("FILE");
+  app.add_flag("--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
+  app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
+  virtualOption->excludes(sourceOption)->excludes(imagesOption);
+  sourceOption->excludes(imagesOption);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return {std::nullopt, app.exit(error, out, err)};
+  }
+
+  if (useVirtual) {
+    line.source = CommandLine::Source::Virtual;
+  } else if (!line.pipelines.empty()) {
+    line.source = CommandLine::Source::Pipelines;
+  } else if (images.size() == 2) {
+    line.source = CommandLine::Source::Images;
+    line.leftImage = images[0];
+    line.rightImage = images[1];
+  }
+  return {line, 0};
+}
+
+}  // namespace epipolar
