@@ -1,0 +1,117 @@
+// Fundamental-matrix estimation: the normalised eight-point method (Hartley) with rank-2
+// enforcement inside a RANSAC loop.
+//
+// Convention: (x1, y1, 1) * F * (x0, y0, 1)^T = 0 for a correspondence (x0, y0, x1, y1),
+// pixels, y pointing down.
+//
+// Each run shuffles a copy of all correspondences with 100 random swaps, fits F to the first
+// eight, and scores it on all of them. Samples are drawn from the sequence of the C runtime's
+// unseeded rand(), held in a private generator so that no other rand() user in the process
+// changes the samples, and every start of the program draws the same ones.
+//
+// The residual of a correspondence is taken after dividing each epipolar line (a, b, c) by the
+// norm of all three components, so the 0.25 inlier bound is not a pixel distance. The logs,
+// inlier counts and chosen F all depend on this residual.
+//
+// Logging (DebugStream): "trying N runs", one "Run i: Error: e, with k inliers" line per run,
+// then "Best error: e, with k inliers".
+//
+// Threads: estimateFundamental blocks its caller until the loop ends; calls from several
+// threads are serialised on the shared generator. Failure: a degenerate sample (eight
+// coincident points in one image) gives a non-finite model that finds no inliers; when no run
+// finds an inlier the outputs keep the caller's values.
+#pragma once
+
+#include <cstdlib>
+#include <list>
+#include <span>
+#include <vector>
+
+#include "geometry/Matrix.h"
+
+namespace epipolar {
+
+inline constexpr int kSampleSize = 8;
+inline constexpr double kConfidence = 0.99;
+inline constexpr double kAssumedInlierFraction = 0.4;
+inline constexpr int kSwapsPerSample = 100;
+inline constexpr double inlierThreshold = 0.25;
+
+// Produces the sequence of glibc's rand() as it runs without srand(): random_r over a private
+// state after initstate_r(1, state, 128). Each instance starts the sequence afresh.
+class RandSequence {
+ public:
+  RandSequence();
+  RandSequence(const RandSequence&) = delete;
+  RandSequence& operator=(const RandSequence&) = delete;
+  // The next value in [0, RAND_MAX].
+  int next();
+
+ private:
+  random_data data_{};
+  char state_[128]{};
+};
+
+// The generator estimateFundamental draws from when none is given. Its position carries over
+// between calls, so a later calibration in the same process draws different samples.
+RandSequence& processRandSequence();
+
+// Copy of `correspondences` in list order, then 100 swaps of records a and b with
+// a = next() mod n drawn before b = next() mod n (a == b allowed).
+std::vector<Correspondence> shuffledSample(std::span<const Correspondence> correspondences,
+                                           RandSequence& random);
+
+// Similarity that moves the centroid of the camera-`camera` points (0: x0, y0; 1: x1, y1) of
+// the first eight records to the origin and scales their mean distance from it to sqrt(2).
+// Rows (s, 0, -s*cx), (0, s, -s*cy), (0, 0, 1). Coincident points give a non-finite s.
+Matrix normalisingTransform(std::span<const Correspondence> records, int camera);
+
+// Rank-2 F from the first eight normalised pairs (first: camera 0, second: camera 1): the
+// null vector of the 9x9 design matrix (row 8 zero), then the smallest singular value of that
+// 3x3 matrix set to zero and the others divided by the largest.
+Matrix eightPoint(const std::vector<VectorPair>& pairs);
+
+struct EpipolarErrorResult {
+  double error;  // mean of d0^2 + d1^2 over the inliers; +infinity when there is none
+  int inliers;
+};
+
+// Scores F on every correspondence: d1 = |l1 . (x1, y1, 1)| with l1 = F * (x0, y0, 1) divided
+// by its norm, d0 likewise with transpose(F) and the camera-1 point. A correspondence is an
+// inlier when both are strictly below inlierThreshold.
+EpipolarErrorResult epipolarError(const Matrix& F, std::span<const Correspondence> correspondences);
+
+// Runs needed for confidence 0.99 with eight-point samples at the given inlier fraction,
+// trunc(ln(1 - 0.99) / ln(1 - fraction^8)), capped by the work bound kRunWorkBound
+// below. `count` is the number of correspondences each run scores. Never below the
+// uncapped value when that is at most kMinRunCap (7024, the limit for the assumed fraction).
+int ransacRunLimit(double inlierFraction, int count);
+
+inline constexpr int kMinRunCap = 7024;
+// Total work allowed for one estimation, in runs times correspondences scored (at least 64
+// counted per run). Calibration blocks the UI thread, and a point set with few inliers makes
+// the adaptive limit enormous (beyond the int range below about 8% inliers). A run costs
+// roughly a fixed 11 us plus 0.025 us per correspondence on the development machine, so the
+// worst case is at 64 correspondences: 9e6 / 64 = 140,625 runs, about two seconds. Larger
+// sets get fewer runs but never fewer than kMinRunCap (7,024 runs at 10,000 points: ~1.8 s).
+inline constexpr double kRunWorkBound = 9.0e6;
+
+// Estimates F from `correspondences` (at least 8). On return F is the best model in pixel
+// coordinates and T0, T1 are the normalising transforms of its sample (all 3x3), unless no
+// run found an inlier, in which case all three keep their values.
+void estimateFundamental(std::span<const Correspondence> correspondences,
+                         Matrix& T0,
+                         Matrix& T1,
+                         Matrix& F,
+                         RandSequence& random);
+void estimateFundamental(std::span<const Correspondence> correspondences,
+                         Matrix& T0,
+                         Matrix& T1,
+                         Matrix& F);
+// For callers that keep their correspondences in a list: copies them to an array first.
+void estimateFundamental(const std::list<Correspondence>& correspondences,
+                         Matrix& T0,
+                         Matrix& T1,
+                         Matrix& F);
+
+}  // namespace epipolar
