@@ -81,6 +81,10 @@ struct EpipolarErrorResult {
 // inlier when both are strictly below inlierThreshold.
 EpipolarErrorResult epipolarError(const Matrix& F, std::span<const Correspondence> correspondences);
 
+// A run replaces the best so far when it has more inliers, or as many with a strictly smaller
+// error: of equally good runs the first is kept.
+bool isBetterRun(const EpipolarErrorResult& run, const EpipolarErrorResult& best);
+
 // Runs needed for confidence 0.99 with eight-point samples at the given inlier fraction,
 // trunc(ln(1 - 0.99) / ln(1 - fraction^8)), capped by the work bound kRunWorkBound
 // below. `count` is the number of correspondences each run scores. Never below the

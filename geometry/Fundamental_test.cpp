@@ -1,0 +1,494 @@
+#include "geometry/Fundamental.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <list>
+#include <random>
+#include <sstream>
+
+#include "log/testing/LogCapture.h"
+
+namespace epipolar {
+namespace {
+
+// Exact data fits to rounding: entries of unit-norm F agree to about 1e-9 in practice.
+constexpr double kExactFitTolerance = 1e-7;
+// With 0.3 px noise a model fitted to eight of the points is a few tenths of a pixel off
+// across the image (mean symmetric distance of noise-free check points).
+constexpr double kNoisyFitPixels = 3.0;
+constexpr double kNoisePixels = 0.3;
+// Planted outliers sit at least this far (in the residual's own units) from the true lines.
+constexpr double kOutlierResidual = 4 * inlierThreshold;
+
+Matrix matrix3(std::initializer_list<double> values) { return Matrix(values.begin(), 3, 3); }
+
+// Two pinhole cameras with random intrinsics and relative pose, looking at points 4 to 8
+// units in front of camera 0, imaged at about 640x480.
+class SyntheticRig {
+ public:
+  explicit SyntheticRig(unsigned seed) : rng_(seed) {
+    const Matrix K0 = intrinsics();
+    const Matrix K1 = intrinsics();
+    const double angle = uniform(-0.25, 0.25);
+    const double ax = uniform(-0.3, 0.3);
+    const double ay = 1.0;
+    const double az = uniform(-0.3, 0.3);
+    const double len = std::sqrt(ax * ax + ay * ay + az * az);
+    R_ = rotation(ax / len, ay / len, az / len, angle);
+    t_ = {
+        uniform(0.5, 1.0) * (uniform(0, 1) < 0.5 ? -1 : 1), uniform(-0.2, 0.2), uniform(-0.2, 0.2)};
+    const Matrix cross = matrix3({0, -t_[2], t_[1], t_[2], 0, -t_[0], -t_[1], t_[0], 0});
+    K0_ = K0;
+    K1_ = K1;
+    F_ = inverse(K1).transpose() * cross * R_ * inverse(K0);
+    const double scale = frobenius(F_);
+    for (int k = 0; k < 9; ++k) F_.data()[k] /= scale;
+  }
+
+  const Matrix& F() const { return F_; }
+
+  Correspondence exact() {
+    for (;;) {
+      const double X[3] = {uniform(-2, 2), uniform(-1.5, 1.5), uniform(4, 8)};
+      double X1[3];
+      for (int i = 0; i < 3; ++i)
+        X1[i] = R_(i, 0) * X[0] + R_(i, 1) * X[1] + R_(i, 2) * X[2] + t_[i];
+      if (X1[2] < 1.0) continue;
+      const auto [x0, y0] = project(K0_, X);
+      const auto [x1, y1] = project(K1_, X1);
+      return {x0, y0, x1, y1};
+    }
+  }
+
+  Correspondence noisy() {
+    Correspondence c = exact();
+    std::normal_distribution<double> noise(0.0, kNoisePixels);
+    c.x0 += noise(rng_);
+    c.y0 += noise(rng_);
+    c.x1 += noise(rng_);
+    c.y1 += noise(rng_);
+    return c;
+  }
+
+  // A pair whose camera-1 point is random and far from the true line in the residual's units.
+  Correspondence outlier() {
+    Correspondence c = exact();
+    for (;;) {
+      c.x1 = uniform(0, 640);
+      c.y1 = uniform(0, 480);
+      const Correspondence one[1] = {c};
+      const EpipolarErrorResult strict = epipolarError(F_, one);
+      if (strict.inliers == 0 && worstResidual(c) >= kOutlierResidual) return c;
+    }
+  }
+
+  // Mean symmetric epipolar distance in pixels of `F` on fresh noise-free pairs.
+  double pixelError(const Matrix& F, int samples = 200) {
+    double sum = 0.0;
+    for (int k = 0; k < samples; ++k) {
+      const Correspondence c = exact();
+      const Vector l1 = F * homogeneousPoint(c.x0, c.y0);
+      const Vector l0 = F.transpose() * homogeneousPoint(c.x1, c.y1);
+      sum += std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / std::hypot(l1[0], l1[1]);
+      sum += std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / std::hypot(l0[0], l0[1]);
+    }
+    return sum / (2 * samples);
+  }
+
+  double uniform(double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(rng_);
+  }
+
+ private:
+  double worstResidual(const Correspondence& c) const {
+    Vector l1 = F_ * homogeneousPoint(c.x0, c.y0);
+    Vector l0 = F_.transpose() * homogeneousPoint(c.x1, c.y1);
+    const double d1 = std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / l1.norm();
+    const double d0 = std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / l0.norm();
+    return std::max(d0, d1);
+  }
+
+  Matrix intrinsics() {
+    const double f = uniform(400, 900);
+    return matrix3({f, 0, uniform(300, 340), 0, f, uniform(220, 260), 0, 0, 1});
+  }
+  static Matrix inverse(const Matrix& K) {
+    const double f = K(0, 0);
+    return matrix3({1 / f, 0, -K(0, 2) / f, 0, 1 / f, -K(1, 2) / f, 0, 0, 1});
+  }
+  static Matrix rotation(double x, double y, double z, double a) {
+    const double c = std::cos(a), s = std::sin(a), C = 1 - c;
+    return matrix3({x * x * C + c,
+                    x * y * C - z * s,
+                    x * z * C + y * s,
+                    y * x * C + z * s,
+                    y * y * C + c,
+                    y * z * C - x * s,
+                    z * x * C - y * s,
+                    z * y * C + x * s,
+                    z * z * C + c});
+  }
+  static std::pair<double, double> project(const Matrix& K, const double* X) {
+    return {K(0, 0) * X[0] / X[2] + K(0, 2), K(1, 1) * X[1] / X[2] + K(1, 2)};
+  }
+  static double frobenius(const Matrix& m) {
+    double sum = 0.0;
+    for (int k = 0; k < 9; ++k) sum += m.data()[k] * m.data()[k];
+    return std::sqrt(sum);
+  }
+
+  std::mt19937 rng_;
+  Matrix K0_, K1_, R_, F_;
+  std::array<double, 3> t_{};
+};
+
+// Largest entry difference of a and b after scaling both to unit norm with matching sign.
+double differenceUpToScale(const Matrix& a, const Matrix& b) {
+  double na = 0, nb = 0, dot = 0;
+  for (int k = 0; k < 9; ++k) {
+    na += a.data()[k] * a.data()[k];
+    nb += b.data()[k] * b.data()[k];
+    dot += a.data()[k] * b.data()[k];
+  }
+  const double sign = dot < 0 ? -1.0 : 1.0;
+  double worst = 0;
+  for (int k = 0; k < 9; ++k)
+    worst = std::max(worst,
+                     std::fabs(a.data()[k] / std::sqrt(na) - sign * b.data()[k] / std::sqrt(nb)));
+  return worst;
+}
+
+double determinant(const Matrix& m) {
+  return m(0, 0) * (m(1, 1) * m(2, 2) - m(1, 2) * m(2, 1)) -
+         m(0, 1) * (m(1, 0) * m(2, 2) - m(1, 2) * m(2, 0)) +
+         m(0, 2) * (m(1, 0) * m(2, 1) - m(1, 1) * m(2, 0));
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+TEST(RunLimit, FollowsTheConfidenceFormula) {
+  EXPECT_EQ(ransacRunLimit(kAssumedInlierFraction, 8), 7024);
+  EXPECT_EQ(ransacRunLimit(0.5, 8), 1176);
+  EXPECT_EQ(ransacRunLimit(0.5, 100000), 1176);
+  EXPECT_EQ(ransacRunLimit(0.9, 64), 8);
+}
+
+TEST(RunLimit, NeverCutsBelowTheFormulaUpTo7024Runs) {
+  for (double fraction = 0.4; fraction < 1.0; fraction += 0.01) {
+    const int formula = static_cast<int>(std::log(1.0 - kConfidence) /
+                                         std::log(1.0 - std::pow(fraction, kSampleSize)));
+    for (int count : {8, 64, 1000, 1000000}) EXPECT_EQ(ransacRunLimit(fraction, count), formula);
+  }
+}
+
+TEST(RunLimit, BoundsTheWorkForFewInliers) {
+  const int cap64 = static_cast<int>(kRunWorkBound / 64);
+  EXPECT_GT(cap64, kMinRunCap);
+  // 10% inliers asks for 46 million runs.
+  EXPECT_EQ(ransacRunLimit(0.1, 8), cap64);
+  EXPECT_EQ(ransacRunLimit(0.1, 64), cap64);
+  EXPECT_EQ(ransacRunLimit(0.1, 640), cap64 / 10);
+  EXPECT_EQ(ransacRunLimit(0.1, 100000000), kMinRunCap);
+  // Beyond the int range, and where 1 - w^8 rounds to 1 (a zero logarithm).
+  EXPECT_EQ(ransacRunLimit(0.05, 64), cap64);
+  EXPECT_EQ(ransacRunLimit(1e-3, 64), cap64);
+  EXPECT_EQ(ransacRunLimit(0.0, 64), cap64);
+  EXPECT_EQ(ransacRunLimit(std::numeric_limits<double>::quiet_NaN(), 64), cap64);
+  // Between the bound and 7024 the formula is kept.
+  const int formula =
+      static_cast<int>(std::log(1.0 - kConfidence) / std::log(1.0 - std::pow(0.3, kSampleSize)));
+  EXPECT_EQ(formula, 70187);
+  EXPECT_EQ(ransacRunLimit(0.3, 64), formula);
+  EXPECT_EQ(ransacRunLimit(0.3, 640), static_cast<int>(kRunWorkBound / 640));
+}
+
+TEST(EpipolarError, ResidualIsTakenOnLinesScaledByTheirFullNorm) {
+  // Horizontal translation: F (x0, y0, 1) = (0, -1, y0), norm sqrt(1 + y0^2).
+  const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
+  const Correspondence nearRow[1] = {{10, 0, 20, 0.2}};
+  const EpipolarErrorResult result = epipolarError(F, nearRow);
+  EXPECT_EQ(result.inliers, 1);
+  const double d1 = 0.2;
+  const double d0 = 0.2 / std::sqrt(1 + 0.2 * 0.2);
+  EXPECT_DOUBLE_EQ(result.error, d0 * d0 + d1 * d1);
+  // 30 px off the line at row 300 is still an inlier: the residual is not a pixel distance.
+  const Correspondence farBelow[1] = {{10, 300, 20, 330}};
+  EXPECT_EQ(epipolarError(F, farBelow).inliers, 1);
+}
+
+TEST(EpipolarError, AResidualOfExactlyTheThresholdIsNotAnInlier) {
+  const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
+  const Correspondence onBound[1] = {{10, 0, 20, inlierThreshold}};
+  const EpipolarErrorResult result = epipolarError(F, onBound);
+  EXPECT_EQ(result.inliers, 0);
+  EXPECT_EQ(result.error, std::numeric_limits<double>::infinity());
+  const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(inlierThreshold, 0.0)}};
+  EXPECT_EQ(epipolarError(F, justInside).inliers, 1);
+}
+
+TEST(EpipolarError, MeanIsOverInliersOnly) {
+  const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
+  const Correspondence pairs[3] = {{0, 0, 0, 0}, {0, 0, 0, 0.1}, {0, 0, 0, 5}};
+  const EpipolarErrorResult result = epipolarError(F, pairs);
+  EXPECT_EQ(result.inliers, 2);
+  const double d0 = 0.1 / std::sqrt(1.01);
+  EXPECT_DOUBLE_EQ(result.error, (0.01 + d0 * d0) / 2);
+}
+
+TEST(BetterRun, MoreInliersWinThenStrictlySmallerError) {
+  EXPECT_TRUE(isBetterRun({5.0, 3}, {0.1, 2}));
+  EXPECT_TRUE(isBetterRun({0.1, 3}, {0.2, 3}));
+  EXPECT_FALSE(isBetterRun({0.2, 3}, {0.2, 3}));  // a tie keeps the first model
+  EXPECT_FALSE(isBetterRun({0.3, 3}, {0.2, 3}));
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(isBetterRun({inf, 0}, {inf, 0}));
+}
+
+TEST(NormalisingTransform, CentresAndScalesTheFirstEightPoints) {
+  std::vector<Correspondence> records;
+  for (int k = 0; k < 8; ++k) records.push_back({100.0 + 10 * k, 50.0 - 4 * k, 3.0 * k, 7.0});
+  records.push_back({1e6, 1e6, 1e6, 1e6});  // beyond the sample: ignored
+  for (int camera : {0, 1}) {
+    const Matrix T = normalisingTransform(records, camera);
+    double meanX = 0, meanY = 0, meanDistance = 0;
+    std::vector<Vector> moved;
+    for (int k = 0; k < 8; ++k) {
+      const Correspondence& c = records[k];
+      moved.push_back(camera == 0 ? T * homogeneousPoint(c.x0, c.y0)
+                                  : T * homogeneousPoint(c.x1, c.y1));
+      meanX += moved.back()[0] / 8;
+      meanY += moved.back()[1] / 8;
+    }
+    for (const Vector& p : moved) meanDistance += std::hypot(p[0], p[1]) / 8;
+    EXPECT_NEAR(meanX, 0.0, 1e-12);
+    EXPECT_NEAR(meanY, 0.0, 1e-12);
+    EXPECT_NEAR(meanDistance, std::sqrt(2.0), 1e-12);
+    EXPECT_EQ(T(1, 0), 0.0);
+    EXPECT_EQ(T(2, 2), 1.0);
+  }
+}
+
+TEST(EightPoint, FitsExactPairsWithARank2Matrix) {
+  SyntheticRig rig(7);
+  std::vector<Correspondence> records;
+  for (int k = 0; k < 8; ++k) records.push_back(rig.exact());
+  const Matrix T0 = normalisingTransform(records, 0);
+  const Matrix T1 = normalisingTransform(records, 1);
+  std::vector<VectorPair> pairs;
+  for (const Correspondence& c : records)
+    pairs.emplace_back(T0 * homogeneousPoint(c.x0, c.y0), T1 * homogeneousPoint(c.x1, c.y1));
+  const Matrix Fn = eightPoint(pairs);
+  EXPECT_NEAR(determinant(Fn), 0.0, 1e-12);
+  Matrix U;
+  Vector S;
+  Matrix V;
+  Fn.svd(U, S, V);
+  EXPECT_NEAR(S[0], 1.0, 1e-12);
+  const Matrix F = T1.transpose() * Fn * T0;
+  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+}
+
+TEST(EstimateFundamental, EightExactPairsStopAfterTheFirstRun) {
+  SyntheticRig rig(11);
+  std::vector<Correspondence> records;
+  for (int k = 0; k < 8; ++k) records.push_back(rig.exact());
+  testing::LogCapture log;
+  Matrix T0, T1, F;
+  RandSequence random;
+  estimateFundamental(records, T0, T1, F, random);
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_EQ(lines.size(), 3u) << log.text();
+  EXPECT_EQ(lines[0], "trying 7024 runs");
+  EXPECT_TRUE(startsWith(lines[1], "Run 0: Error: ")) << lines[1];
+  EXPECT_TRUE(lines[1].ends_with(", with 8 inliers")) << lines[1];
+  EXPECT_TRUE(startsWith(lines[2], "Best error: ")) << lines[2];
+  EXPECT_TRUE(lines[2].ends_with(", with 8 inliers")) << lines[2];
+  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  ASSERT_EQ(T0.rows(), 3);
+  RandSequence fresh;  // the first run's sample
+  EXPECT_EQ(T0, normalisingTransform(shuffledSample(records, fresh), 0));
+}
+
+class ExactScene : public ::testing::TestWithParam<int> {};
+
+TEST_P(ExactScene, TheFirstCleanSampleRecoversTheRigAndEndsTheLoop) {
+  SyntheticRig rig(200 + GetParam());
+  std::vector<Correspondence> records;
+  for (int k = 0; k < GetParam(); ++k) records.push_back(rig.exact());
+  testing::LogCapture log;
+  Matrix T0, T1, F;
+  RandSequence random;
+  estimateFundamental(records, T0, T1, F, random);
+  // Every pair fits: the limit drops to one run.
+  EXPECT_EQ(log.lines().size(), 3u);
+  EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(GetParam()) + " inliers"))
+      << log.lines().back();
+  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  const double norm = Vector(F.data(), 9).norm();
+  EXPECT_NEAR(determinant(F) / (norm * norm * norm), 0.0, 1e-12);
+}
+
+INSTANTIATE_TEST_SUITE_P(PointCounts, ExactScene, ::testing::Values(8, 64, 1024));
+
+struct NoisyScene {
+  int inliers;
+  int outliers;
+};
+
+class NoisySceneTest : public ::testing::TestWithParam<NoisyScene> {};
+
+// The inlier bound is loose in pixels (the residual divides by the whole line norm, so 0.25
+// is tens of pixels across the image), and a run with more inliers always wins. A model
+// fitted to eight noisy pairs that also admits a few planted outliers is therefore a normal
+// result, and these tolerances are wide. They still catch gross faults: a transposed or
+// wrongly denormalised F is off by hundreds of pixels and keeps few inliers.
+constexpr double kLooseFitPixels = 60.0;
+constexpr double kMinConsensusShare = 0.8;
+
+TEST_P(NoisySceneTest, FindsTheConsensusOfTheRig) {
+  const NoisyScene scene = GetParam();
+  SyntheticRig rig(100 + scene.inliers);
+  std::vector<Correspondence> records;
+  for (int k = 0; k < scene.inliers; ++k) records.push_back(rig.noisy());
+  for (int k = 0; k < scene.outliers; ++k) {
+    const int at = static_cast<int>(rig.uniform(0, static_cast<double>(records.size())));
+    records.insert(records.begin() + at, rig.outlier());
+  }
+  testing::LogCapture log;
+  Matrix T0, T1, F;
+  RandSequence random;
+  estimateFundamental(records, T0, T1, F, random);
+  const EpipolarErrorResult result = epipolarError(F, records);
+  EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(result.inliers) + " inliers"))
+      << log.lines().back();
+  EXPECT_GE(result.inliers, kMinConsensusShare * scene.inliers);
+  EXPECT_LE(result.inliers, scene.inliers + scene.outliers / 4);
+  EXPECT_LT(rig.pixelError(F), kLooseFitPixels);
+  // The chosen transforms belong to the chosen model's sample: they are similarities.
+  EXPECT_EQ(T0(0, 0), T0(1, 1));
+  EXPECT_EQ(T1(0, 0), T1(1, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(PointCounts,
+                         NoisySceneTest,
+                         ::testing::Values(NoisyScene{8, 0},
+                                           NoisyScene{64, 0},
+                                           NoisyScene{40, 24},
+                                           NoisyScene{640, 384}));
+
+TEST(EstimateFundamental, CoincidentPointsFindNoInliersAndKeepTheInputs) {
+  std::vector<Correspondence> records;
+  for (int k = 0; k < 8; ++k) records.push_back({5.0, 5.0, 10.0 * k, 3.0 * k * k});
+  testing::LogCapture log;
+  const Matrix initial = matrix3({1, 2, 3, 4, 5, 6, 7, 8, 9});
+  Matrix T0 = initial, T1 = initial, F = initial;
+  RandSequence random;
+  estimateFundamental(records, T0, T1, F, random);
+  EXPECT_EQ(log.lines().size(), 7024u + 2);
+  EXPECT_EQ(log.lines().back(), "Best error: inf, with 0 inliers");
+  EXPECT_EQ(F, initial);
+  EXPECT_EQ(T0, initial);
+  EXPECT_EQ(T1, initial);
+}
+
+// The described loop written plainly with the public building blocks and Matrix arithmetic.
+// The production loop avoids allocations and copies; it must give the same log and the same
+// bits.
+void referenceEstimate(std::span<const Correspondence> records,
+                       Matrix& T0,
+                       Matrix& T1,
+                       Matrix& F,
+                       RandSequence& random) {
+  const int n = static_cast<int>(records.size());
+  int limit = ransacRunLimit(kAssumedInlierFraction, n);
+  DebugStream << "trying " << limit << " runs";
+  DebugStream.put('\n');
+  DebugStream.flush();
+  EpipolarErrorResult best{std::numeric_limits<double>::infinity(), 0};
+  int run = 0;
+  do {
+    const std::vector<Correspondence> shuffled = shuffledSample(records, random);
+    const Matrix t0 = normalisingTransform(shuffled, 0);
+    const Matrix t1 = normalisingTransform(shuffled, 1);
+    std::vector<VectorPair> pairs;
+    for (const Correspondence& c : shuffled)
+      pairs.emplace_back(t0 * homogeneousPoint(c.x0, c.y0), t1 * homogeneousPoint(c.x1, c.y1));
+    const Matrix model = (t1.transpose() * eightPoint(pairs)) * t0;
+    const EpipolarErrorResult result = epipolarError(model, records);
+    DebugStream << "Run " << run << ": Error: " << result.error << ", with " << result.inliers
+                << " inliers";
+    DebugStream.put('\n');
+    DebugStream.flush();
+    if (isBetterRun(result, best)) {
+      F = model;
+      T0 = t0;
+      T1 = t1;
+      best = result;
+      const double e = 1.0 - static_cast<double>(result.inliers) / n;
+      limit = e > 0 ? ransacRunLimit(1.0 - e, n) : 1;
+    }
+    ++run;
+  } while (run < limit);
+  DebugStream << "Best error: " << best.error << ", with " << best.inliers << " inliers";
+  DebugStream.put('\n');
+  DebugStream.flush();
+}
+
+TEST(EstimateFundamental, MatchesThePlainLoopBitForBit) {
+  SyntheticRig rig(5);
+  std::vector<Correspondence> records;
+  for (int k = 0; k < 40; ++k) records.push_back(rig.noisy());
+  for (int k = 0; k < 24; ++k) records.push_back(rig.outlier());
+  // Two coincident samples' worth of points, so some runs are non-finite.
+  for (int k = 0; k < 16; ++k) records.push_back({200, 200, 300, 300});
+
+  Matrix T0, T1, F, referenceT0, referenceT1, referenceF;
+  std::string fastLog, referenceLog;
+  {
+    testing::LogCapture log;
+    RandSequence random;
+    estimateFundamental(records, T0, T1, F, random);
+    fastLog = log.text();
+  }
+  {
+    testing::LogCapture log;
+    RandSequence random;
+    referenceEstimate(records, referenceT0, referenceT1, referenceF, random);
+    referenceLog = log.text();
+  }
+  EXPECT_GT(std::count(fastLog.begin(), fastLog.end(), '\n'), 10);
+  EXPECT_EQ(fastLog, referenceLog);
+  EXPECT_EQ(F, referenceF);
+  EXPECT_EQ(T0, referenceT0);
+  EXPECT_EQ(T1, referenceT1);
+}
+
+TEST(EstimateFundamental, ListOverloadUsesTheProcessSequence) {
+  SyntheticRig rig(3);
+  std::list<Correspondence> records;
+  for (int k = 0; k < 8; ++k) records.push_back(rig.exact());
+  testing::LogCapture log;
+  Matrix T0, T1, F;
+  estimateFundamental(records, T0, T1, F);
+  EXPECT_EQ(log.lines().size(), 3u);
+  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+}
+
+TEST(EstimateFundamental, FewerThanEightPairsChangeNothing) {
+  testing::LogCapture log;
+  const std::vector<Correspondence> records(7, Correspondence{1, 2, 3, 4});
+  Matrix T0, T1, F;
+  RandSequence random;
+  estimateFundamental(records, T0, T1, F, random);
+  EXPECT_TRUE(log.units().empty());
+  EXPECT_EQ(F, Matrix());
+}
+
+}  // namespace
+}  // namespace epipolar
