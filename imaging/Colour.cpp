@@ -38,8 +38,8 @@ void Colour::fromHsv(float h, float s, float v) {
   const float hh = h * (1.0f / 60.0f);
   const float floored = std::floor(hh);
   // Converting a non-finite or huge float to int is undefined; such hues take the last row.
-  const int i = (std::isfinite(floored) && std::fabs(floored) < 1e9f) ? static_cast<int>(floored)
-                                                                        : -1;
+  const int i =
+      (std::isfinite(floored) && std::fabs(floored) < 1e9f) ? static_cast<int>(floored) : -1;
   const float f = hh - static_cast<float>(i);
   const float p = v * (1.0f - s);
   const float q = v * (1.0f - s * f);

@@ -17,14 +17,13 @@ void put32(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// Low 8 bits of the component times 255, truncated toward zero.
-std::uint8_t componentByte(float component) {
+}  // namespace
+
+std::uint8_t colourComponentByte(float component) {
   const float scaled = component * 255.0f;
   if (!std::isfinite(scaled) || std::fabs(scaled) >= 2147483648.0f) return 0;
   return static_cast<std::uint8_t>(static_cast<std::int32_t>(scaled) & 0xFF);
 }
-
-}  // namespace
 
 void writeBmpHeader(std::uint8_t* header,
                     std::int32_t width,
@@ -39,8 +38,8 @@ void writeBmpHeader(std::uint8_t* header,
   put32(header + 22, static_cast<std::uint32_t>(height));
   put16(header + 26, 1);
   put16(header + 28, 24);
-  put32(header + 34, static_cast<std::uint32_t>(bmpRowStride(width)) *
-                         static_cast<std::uint32_t>(height));
+  put32(header + 34,
+        static_cast<std::uint32_t>(bmpRowStride(width)) * static_cast<std::uint32_t>(height));
 }
 
 Image::Image(std::int32_t width,
@@ -87,9 +86,9 @@ void Image::setPixel(std::int32_t x, std::int32_t y, const Colour& colour) {
     return;
   }
   std::uint8_t* at = row(y) + 3 * x;
-  at[0] = componentByte(colour.b);
-  at[1] = componentByte(colour.g);
-  at[2] = componentByte(colour.r);
+  at[0] = colourComponentByte(colour.b);
+  at[1] = colourComponentByte(colour.g);
+  at[2] = colourComponentByte(colour.r);
 }
 
 }  // namespace epipolar

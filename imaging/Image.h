@@ -33,6 +33,11 @@ void writeBmpHeader(std::uint8_t* header,
                     std::int32_t height,
                     std::uint32_t pixelBytes);
 
+// The stored byte for a colour component: the low 8 bits of component * 255 (in single
+// precision) truncated toward zero, so 1.0 gives 255, 0.5 gives 127 and 1.2 gives 50.
+// Non-finite components and those beyond the range of a 32-bit integer give 0.
+std::uint8_t colourComponentByte(float component);
+
 class Image {
  public:
   // Copies `size` bytes of a complete block from `source`; the caller keeps its source.
