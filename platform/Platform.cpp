@@ -1,0 +1,561 @@
+// Windows, the message loop and the translation of SDL events into messages.
+
+#include "platform/Platform.h"
+
+#include <SDL.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "log/DebugStream.h"
+#include "platform/PlatformInternal.h"
+
+namespace epipolar {
+
+using platform_internal::NativeWindow;
+
+namespace {
+
+struct PlatformState {
+  bool started = false;
+  bool failed = false;
+  // Guards `windows` and `bySdlId`: invalidate() and postMessage() look windows up from any
+  // thread. The UI thread is the only writer.
+  std::mutex mutex;
+  std::map<std::uint32_t, std::unique_ptr<NativeWindow>> windows;
+  std::unordered_map<Uint32, std::uint32_t> bySdlId;
+  std::map<std::string, WindowClass> classes;
+  Uint32 paintEvent = 0;  // user.windowID = handle id
+  Uint32 postEvent = 0;   // user.windowID, code = msg, data1 = wParam, data2 = lParam
+  Uint32 quitEvent = 0;   // code = exit code
+  bool quitFlag = false;  // a quit that could not be queued
+  int quitCode = 0;
+};
+
+PlatformState& state() {
+  static PlatformState s;
+  return s;
+}
+
+// Handle ids are never reused, even across shutdownPlatform(), so a dead handle stays dead.
+std::atomic<std::uint32_t> nextWindowId{1};
+
+// Events may be pushed from capture threads while the UI thread starts or stops the platform.
+std::atomic<bool> eventsReady{false};
+
+void fillCreate(CreateStruct& cs, void* param, const char* title, int x, int y, int w, int h) {
+  cs.createParams = param;
+  cs.title = title;
+  cs.x = x;
+  cs.y = y;
+  cs.cx = w;
+  cs.cy = h;
+}
+
+WPARAM modifierFlags() {
+  SDL_Keymod mods = SDL_GetModState();
+  WPARAM flags = 0;
+  if (mods & KMOD_SHIFT) flags |= MK_SHIFT;
+  if (mods & KMOD_CTRL) flags |= MK_CONTROL;
+  return flags;
+}
+
+// The virtual-key code of an SDL key, or 0 for keys without one.
+WPARAM virtualKey(SDL_Keycode key) {
+  if (key >= SDLK_a && key <= SDLK_z) return 'A' + (key - SDLK_a);
+  if (key >= SDLK_0 && key <= SDLK_9) return '0' + (key - SDLK_0);
+  if (key >= SDLK_F1 && key <= SDLK_F12) return VK_F1 + (key - SDLK_F1);
+  if (key >= SDLK_KP_1 && key <= SDLK_KP_9) return VK_NUMPAD0 + 1 + (key - SDLK_KP_1);
+  switch (key) {
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    case SDLK_BACKSPACE:
+      return VK_BACK;
+    case SDLK_TAB:
+      return VK_TAB;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return VK_RETURN;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+      return VK_SHIFT;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+      return VK_CONTROL;
+    case SDLK_LALT:
+    case SDLK_RALT:
+      return VK_MENU;
+    case SDLK_PAUSE:
+      return VK_PAUSE;
+    case SDLK_CAPSLOCK:
+      return VK_CAPITAL;
+    case SDLK_ESCAPE:
+      return VK_ESCAPE;
+    case SDLK_SPACE:
+      return VK_SPACE;
+    case SDLK_PAGEUP:
+      return VK_PRIOR;
+    case SDLK_PAGEDOWN:
+      return VK_NEXT;
+    case SDLK_END:
+      return VK_END;
+    case SDLK_HOME:
+      return VK_HOME;
+    case SDLK_INSERT:
+      return VK_INSERT;
+    case SDLK_DELETE:
+      return VK_DELETE;
+    case SDLK_KP_0:
+      return VK_NUMPAD0;
+    case SDLK_KP_MULTIPLY:
+      return VK_MULTIPLY;
+    case SDLK_KP_PLUS:
+      return VK_ADD;
+    case SDLK_KP_MINUS:
+      return VK_SUBTRACT;
+    case SDLK_KP_PERIOD:
+      return VK_DECIMAL;
+    case SDLK_KP_DIVIDE:
+      return VK_DIVIDE;
+    case SDLK_SEMICOLON:
+      return VK_OEM_1;
+    case SDLK_EQUALS:
+      return VK_OEM_PLUS;
+    case SDLK_COMMA:
+      return VK_OEM_COMMA;
+    case SDLK_MINUS:
+      return VK_OEM_MINUS;
+    case SDLK_PERIOD:
+      return VK_OEM_PERIOD;
+    case SDLK_SLASH:
+      return VK_OEM_2;
+    case SDLK_BACKQUOTE:
+      return VK_OEM_3;
+    case SDLK_LEFTBRACKET:
+      return VK_OEM_4;
+    case SDLK_BACKSLASH:
+      return VK_OEM_5;
+    case SDLK_RIGHTBRACKET:
+      return VK_OEM_6;
+    case SDLK_QUOTE:
+      return VK_OEM_7;
+    default:
+      return 0;
+  }
+}
+
+// The handle of an SDL window id, or null.
+WindowHandle handleOfSdl(Uint32 sdlId) {
+  PlatformState& s = state();
+  std::lock_guard lock(s.mutex);
+  auto it = s.bySdlId.find(sdlId);
+  return it == s.bySdlId.end() ? WindowHandle{} : WindowHandle{it->second};
+}
+
+void queueQuit(int exitCode) {
+  PlatformState& s = state();
+  SDL_Event e{};
+  e.type = s.quitEvent;
+  e.user.code = exitCode;
+  if (SDL_PushEvent(&e) != 1) {
+    s.quitFlag = true;
+    s.quitCode = exitCode;
+  }
+}
+
+// Turns one SDL event into a message. Returns false when the event yields none.
+bool translate(const SDL_Event& e, Message& msg) {
+  PlatformState& s = state();
+  msg = Message{};
+  if (e.type == SDL_QUIT) {
+    // SIGINT, SIGTERM: end the loop as closing a program-ending window would.
+    msg.message = WM_QUIT;
+    return true;
+  }
+  if (e.type == s.quitEvent) {
+    msg.message = WM_QUIT;
+    msg.wParam = static_cast<WPARAM>(e.user.code);
+    return true;
+  }
+  if (e.type == s.paintEvent) {
+    NativeWindow* w = platform_internal::findWindow(e.user.windowID);
+    if (w == nullptr) return false;
+    // Cleared before the paint runs, so a request made during the paint queues the next one.
+    w->paintPending.store(false);
+    msg.hwnd = WindowHandle{w->id};
+    msg.message = WM_PAINT;
+    return true;
+  }
+  if (e.type == s.postEvent) {
+    if (platform_internal::findWindow(e.user.windowID) == nullptr) return false;
+    msg.hwnd = WindowHandle{e.user.windowID};
+    msg.message = static_cast<UINT>(e.user.code);
+    msg.wParam = reinterpret_cast<WPARAM>(e.user.data1);
+    msg.lParam = reinterpret_cast<LPARAM>(e.user.data2);
+    return true;
+  }
+  switch (e.type) {
+    case SDL_WINDOWEVENT: {
+      WindowHandle hwnd = handleOfSdl(e.window.windowID);
+      if (!hwnd) return false;
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          msg.hwnd = hwnd;
+          msg.message = WM_CLOSE;
+          return true;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          // The whole window is redrawn after a size change.
+          invalidate(hwnd);
+          msg.hwnd = hwnd;
+          msg.message = WM_SIZE;
+          msg.wParam = SIZE_RESTORED;
+          msg.lParam = makeLParam(static_cast<unsigned>(e.window.data1),
+                                  static_cast<unsigned>(e.window.data2));
+          return true;
+        case SDL_WINDOWEVENT_EXPOSED:
+          invalidate(hwnd);
+          return false;
+        default:
+          return false;
+      }
+    }
+    case SDL_MOUSEBUTTONDOWN: {
+      WindowHandle hwnd = handleOfSdl(e.button.windowID);
+      if (!hwnd) return false;
+      switch (e.button.button) {
+        case SDL_BUTTON_LEFT:
+          msg.message = WM_LBUTTONDOWN;
+          msg.wParam = MK_LBUTTON;
+          break;
+        case SDL_BUTTON_MIDDLE:
+          msg.message = WM_MBUTTONDOWN;
+          msg.wParam = MK_MBUTTON;
+          break;
+        case SDL_BUTTON_RIGHT:
+          msg.message = WM_RBUTTONDOWN;
+          msg.wParam = MK_RBUTTON;
+          break;
+        default:
+          return false;
+      }
+      msg.hwnd = hwnd;
+      msg.wParam |= modifierFlags();
+      msg.lParam = makeLParam(static_cast<unsigned>(e.button.x), static_cast<unsigned>(e.button.y));
+      return true;
+    }
+    case SDL_KEYDOWN: {
+      WindowHandle hwnd = handleOfSdl(e.key.windowID);
+      WPARAM vk = virtualKey(e.key.keysym.sym);
+      if (!hwnd || vk == 0) return false;
+      msg.hwnd = hwnd;
+      msg.message = WM_KEYDOWN;
+      msg.wParam = vk;
+      // Repeat count 1, scan code in bits 16-23, bit 30 set for auto-repeat.
+      msg.lParam = static_cast<LPARAM>(1u | ((e.key.keysym.scancode & 0xFFu) << 16) |
+                                       (e.key.repeat ? (1u << 30) : 0u));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool takeQuitFlag(Message& msg) {
+  PlatformState& s = state();
+  if (!s.quitFlag) return false;
+  s.quitFlag = false;
+  msg = Message{};
+  msg.message = WM_QUIT;
+  msg.wParam = static_cast<WPARAM>(s.quitCode);
+  return true;
+}
+
+}  // namespace
+
+namespace platform_internal {
+
+void logSdlError(const char* what) {
+  DebugStream << what << ": " << SDL_GetError();
+  DebugStream.put('\n');
+  DebugStream.flush();
+}
+
+bool ensureStarted() {
+  PlatformState& s = state();
+  if (s.started) return true;
+  if (s.failed) return false;
+  // Without this, the first window-surface request re-creates the window with hidden GL
+  // contexts that steal the current context of the GL view.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // Closing the last window is an ordinary close; only a signal makes SDL_QUIT.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // The screen saver runs unless a GL view keeps it off.
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    logSdlError("SDL_Init failed");
+    s.failed = true;
+    return false;
+  }
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+  Uint32 first = SDL_RegisterEvents(3);
+  s.paintEvent = first;
+  s.postEvent = first + 1;
+  s.quitEvent = first + 2;
+  s.started = true;
+  eventsReady.store(true);
+  return true;
+}
+
+NativeWindow* findWindow(std::uint32_t id) {
+  PlatformState& s = state();
+  std::lock_guard lock(s.mutex);
+  auto it = s.windows.find(id);
+  return it == s.windows.end() ? nullptr : it->second.get();
+}
+
+}  // namespace platform_internal
+
+using platform_internal::ensureStarted;
+using platform_internal::findWindow;
+
+bool registerClass(const WindowClass& windowClass) {
+  if (!ensureStarted()) return false;
+  if (windowClass.name == nullptr || windowClass.name[0] == '\0' || windowClass.proc == nullptr)
+    return false;
+  return state().classes.emplace(windowClass.name, windowClass).second;
+}
+
+WindowHandle createWindow(const char* className,
+                          const char* title,
+                          int x,
+                          int y,
+                          int width,
+                          int height,
+                          void* createParam) {
+  if (!ensureStarted() || className == nullptr) return {};
+  PlatformState& s = state();
+  auto cls = s.classes.find(className);
+  if (cls == s.classes.end()) return {};
+  if (title == nullptr) title = "";
+
+  Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
+  if (cls->second.openGL) flags |= SDL_WINDOW_OPENGL;
+  SDL_Window* sdl =
+      SDL_CreateWindow(title, x, y, width < 1 ? 1 : width, height < 1 ? 1 : height, flags);
+  if (sdl == nullptr) {
+    platform_internal::logSdlError("SDL_CreateWindow failed");
+    return {};
+  }
+  auto window = std::make_unique<NativeWindow>();
+  window->id = nextWindowId.fetch_add(1);
+  window->sdl = sdl;
+  window->windowClass = cls->second;
+  window->className = cls->first;
+  window->windowClass.name = window->className.c_str();
+  WindowHandle hwnd{window->id};
+  {
+    std::lock_guard lock(s.mutex);
+    s.bySdlId[SDL_GetWindowID(sdl)] = window->id;
+    s.windows[window->id] = std::move(window);
+  }
+
+  CreateStruct cs;
+  fillCreate(cs, createParam, title, x, y, width, height);
+  if (cls->second.proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    destroyWindow(hwnd);
+    return {};
+  }
+  return hwnd;
+}
+
+bool destroyWindow(WindowHandle hwnd) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr || w->destroying) return false;
+  w->destroying = true;
+  w->windowClass.proc(hwnd, WM_DESTROY, 0, 0);
+
+  PlatformState& s = state();
+  std::unique_ptr<NativeWindow> owned;
+  {
+    std::lock_guard lock(s.mutex);
+    auto it = s.windows.find(hwnd.id);
+    owned = std::move(it->second);
+    s.windows.erase(it);
+    s.bySdlId.erase(SDL_GetWindowID(owned->sdl));
+  }
+  SDL_DestroyWindow(owned->sdl);
+  return true;
+}
+
+bool isWindow(WindowHandle hwnd) { return findWindow(hwnd.id) != nullptr; }
+
+bool showWindow(WindowHandle hwnd, bool visible) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr) return false;
+  bool wasVisible = (SDL_GetWindowFlags(w->sdl) & SDL_WINDOW_SHOWN) != 0;
+  if (visible) {
+    SDL_ShowWindow(w->sdl);
+    invalidate(hwnd);
+  } else {
+    SDL_HideWindow(w->sdl);
+  }
+  return wasVisible;
+}
+
+std::string getWindowText(WindowHandle hwnd) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr) return {};
+  const char* title = SDL_GetWindowTitle(w->sdl);
+  return title == nullptr ? std::string() : std::string(title);
+}
+
+bool setWindowText(WindowHandle hwnd, const std::string& text) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr) return false;
+  SDL_SetWindowTitle(w->sdl, text.c_str());
+  return true;
+}
+
+bool getClientSize(WindowHandle hwnd, int& width, int& height) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr) return false;
+  SDL_GetWindowSize(w->sdl, &width, &height);
+  return true;
+}
+
+void invalidate(WindowHandle hwnd) {
+  PlatformState& s = state();
+  std::lock_guard lock(s.mutex);
+  if (!eventsReady.load()) return;
+  auto it = s.windows.find(hwnd.id);
+  if (it == s.windows.end()) return;
+  if (it->second->paintPending.exchange(true)) return;
+  SDL_Event e{};
+  e.type = s.paintEvent;
+  e.user.windowID = hwnd.id;
+  if (SDL_PushEvent(&e) != 1) it->second->paintPending.store(false);
+}
+
+LRESULT defWindowProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+    case WM_CLOSE:
+      destroyWindow(hwnd);
+      return 0;
+    case WM_SYSCOMMAND:
+      switch (wParam & 0xFFF0) {
+        case SC_CLOSE:
+          sendMessage(hwnd, WM_CLOSE, 0, 0);
+          return 0;
+        case SC_SCREENSAVE:
+        case SC_MONITORPOWER:
+          enableScreenSaver();
+          return 0;
+        default:
+          return 0;
+      }
+    default:
+      return 0;
+  }
+}
+
+bool getMessage(Message& msg) {
+  if (!ensureStarted()) {
+    msg = Message{};
+    msg.message = WM_QUIT;
+    return false;
+  }
+  for (;;) {
+    if (takeQuitFlag(msg)) return false;
+    SDL_Event e;
+    if (SDL_WaitEvent(&e) != 1) {
+      platform_internal::logSdlError("SDL_WaitEvent failed");
+      msg = Message{};
+      msg.message = WM_QUIT;
+      return false;
+    }
+    if (translate(e, msg)) return msg.message != WM_QUIT;
+  }
+}
+
+bool peekMessage(Message& msg) {
+  msg = Message{};
+  if (!ensureStarted()) return false;
+  if (takeQuitFlag(msg)) return true;
+  SDL_Event e;
+  while (SDL_PollEvent(&e) == 1) {
+    if (translate(e, msg)) return true;
+  }
+  msg = Message{};
+  return false;
+}
+
+LRESULT dispatchMessage(const Message& msg) {
+  return sendMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+}
+
+LRESULT sendMessage(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  NativeWindow* w = findWindow(hwnd.id);
+  if (w == nullptr) return 0;
+  return w->windowClass.proc(hwnd, msg, wParam, lParam);
+}
+
+bool postMessage(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  PlatformState& s = state();
+  std::lock_guard lock(s.mutex);
+  if (!eventsReady.load()) return false;
+  SDL_Event e{};
+  e.type = s.postEvent;
+  e.user.windowID = hwnd.id;
+  e.user.code = static_cast<Sint32>(msg);
+  e.user.data1 = reinterpret_cast<void*>(wParam);
+  e.user.data2 = reinterpret_cast<void*>(lParam);
+  return SDL_PushEvent(&e) == 1;
+}
+
+void postQuitMessage(int exitCode) {
+  if (!ensureStarted()) return;
+  queueQuit(exitCode);
+}
+
+void disableScreenSaver() {
+  if (ensureStarted()) SDL_DisableScreenSaver();
+}
+void enableScreenSaver() {
+  if (ensureStarted()) SDL_EnableScreenSaver();
+}
+bool screenSaverEnabled() { return ensureStarted() && SDL_IsScreenSaverEnabled() == SDL_TRUE; }
+
+void shutdownPlatform() {
+  PlatformState& s = state();
+  if (!s.started) return;
+  std::vector<std::uint32_t> ids;
+  {
+    std::lock_guard lock(s.mutex);
+    for (auto& [id, w] : s.windows) ids.push_back(id);
+  }
+  for (std::uint32_t id : ids) destroyWindow(WindowHandle{id});
+  {
+    std::lock_guard lock(s.mutex);
+    eventsReady.store(false);
+  }
+  s.classes.clear();
+  s.quitFlag = false;
+  SDL_Quit();
+  s.started = false;
+  s.failed = false;
+}
+
+}  // namespace epipolar

@@ -1,0 +1,36 @@
+// Shared state of the platform sources. Not for use outside platform/.
+#pragma once
+
+#include <SDL.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace epipolar::platform_internal {
+
+struct NativeWindow {
+  std::uint32_t id = 0;
+  SDL_Window* sdl = nullptr;
+  WindowClass windowClass;
+  std::string className;
+  std::atomic<bool> paintPending{false};
+  bool destroying = false;
+  // Size of the window surface last handed out; a surface of another size starts white.
+  int surfaceWidth = -1;
+  int surfaceHeight = -1;
+  // Format chosen by setPixelFormat, 0 before.
+  int pixelFormat = 0;
+};
+
+// Starts SDL on first use. False (and the reason logged once) if SDL cannot start.
+bool ensureStarted();
+// The live window of a handle id, or null. UI thread: the pointer stays valid until the
+// window is destroyed.
+NativeWindow* findWindow(std::uint32_t id);
+// Logs "<what>: <SDL error>".
+void logSdlError(const char* what);
+
+}  // namespace epipolar::platform_internal

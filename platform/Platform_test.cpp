@@ -1,0 +1,318 @@
+#include "platform/Platform.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include "platform/GLContext.h"
+#include "platform/PlatformInternal.h"
+
+namespace epipolar {
+namespace {
+
+struct Seen {
+  WindowHandle hwnd;
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+std::vector<Seen> seen;
+CreateStruct lastCreate;
+LRESULT createResult = 0;
+
+LRESULT recordingProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  seen.push_back({hwnd, msg, wParam, lParam});
+  if (msg == WM_CREATE) {
+    lastCreate = *reinterpret_cast<const CreateStruct*>(lParam);
+    return createResult;
+  }
+  return defWindowProc(hwnd, msg, wParam, lParam);
+}
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seen.clear();
+    createResult = 0;
+    registerClass(WindowClass{"Recording", &recordingProc, false});
+  }
+  void TearDown() override { shutdownPlatform(); }
+
+  WindowHandle make(int w = 64, int h = 48) {
+    int tag = 0;
+    WindowHandle hwnd = createWindow("Recording", "Test window", 10, 20, w, h, &tag);
+    EXPECT_TRUE(hwnd);
+    return hwnd;
+  }
+
+  // Dispatches every waiting message; returns the ids handled in order.
+  static std::vector<UINT> pump() {
+    std::vector<UINT> ids;
+    Message msg;
+    while (peekMessage(msg)) {
+      ids.push_back(msg.message);
+      if (msg.message != WM_QUIT) dispatchMessage(msg);
+    }
+    return ids;
+  }
+
+  static int count(const std::vector<UINT>& ids, UINT id) {
+    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
+  }
+
+  static Uint32 sdlId(WindowHandle hwnd) {
+    return SDL_GetWindowID(platform_internal::findWindow(hwnd.id)->sdl);
+  }
+};
+
+TEST_F(PlatformTest, ClassRegistersOnceAndCreationDeliversCreateBeforeReturning) {
+  EXPECT_FALSE(registerClass(WindowClass{"Recording", &recordingProc, false}));
+  EXPECT_FALSE(createWindow("NoSuchClass", "x", 0, 0, 10, 10, nullptr));
+
+  int tag = 0;
+  WindowHandle hwnd = createWindow("Recording", "Title", 5, 6, 70, 40, &tag);
+  ASSERT_TRUE(hwnd);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].msg, WM_CREATE);
+  EXPECT_EQ(seen[0].hwnd, hwnd);
+  EXPECT_EQ(lastCreate.createParams, &tag);
+  EXPECT_EQ(lastCreate.cx, 70);
+  EXPECT_EQ(lastCreate.cy, 40);
+
+  int w = 0, h = 0;
+  ASSERT_TRUE(getClientSize(hwnd, w, h));
+  EXPECT_EQ(w, 70);
+  EXPECT_EQ(h, 40);
+  EXPECT_FALSE(showWindow(hwnd, true)) << "windows start hidden";
+  EXPECT_TRUE(showWindow(hwnd, false));
+
+  // A second window of the same class gets its own, never reused, handle.
+  WindowHandle second = make();
+  EXPECT_NE(second, hwnd);
+  EXPECT_TRUE(destroyWindow(second));
+  WindowHandle third = make();
+  EXPECT_GT(third.id, second.id);
+}
+
+TEST_F(PlatformTest, CreateAnsweredWithMinusOneFailsTheCreation) {
+  createResult = -1;
+  int tag = 0;
+  EXPECT_FALSE(createWindow("Recording", "x", 0, 0, 10, 10, &tag));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].msg, WM_DESTROY);
+}
+
+TEST_F(PlatformTest, TitlesAndDeadHandles) {
+  WindowHandle hwnd = make();
+  EXPECT_EQ(getWindowText(hwnd), "Test window");
+  EXPECT_TRUE(setWindowText(hwnd, "(0) Camera"));
+  EXPECT_EQ(getWindowText(hwnd), "(0) Camera");
+
+  EXPECT_TRUE(destroyWindow(hwnd));
+  EXPECT_FALSE(isWindow(hwnd));
+  EXPECT_FALSE(destroyWindow(hwnd)) << "a dead handle fails quietly";
+  EXPECT_EQ(getWindowText(hwnd), "");
+  EXPECT_FALSE(setWindowText(hwnd, "x"));
+  EXPECT_EQ(sendMessage(hwnd, WM_USER, 0, 0), 0);
+  invalidate(hwnd);
+  EXPECT_TRUE(pump().empty());
+}
+
+TEST_F(PlatformTest, SdlInputBecomesMessages) {
+  WindowHandle hwnd = make();
+  const Uint32 id = sdlId(hwnd);
+  seen.clear();
+
+  SDL_Event e{};
+  e.type = SDL_MOUSEBUTTONDOWN;
+  e.button.windowID = id;
+  e.button.button = SDL_BUTTON_MIDDLE;
+  e.button.x = 12;
+  e.button.y = 34;
+  SDL_PushEvent(&e);
+  e.button.button = SDL_BUTTON_RIGHT;
+  SDL_PushEvent(&e);
+  e.button.button = SDL_BUTTON_LEFT;
+  e.button.x = 300;
+  e.button.y = 2;
+  SDL_PushEvent(&e);
+
+  const SDL_Keycode keys[] = {SDLK_LEFT,
+                              SDLK_RIGHT,
+                              SDLK_3,
+                              SDLK_c,
+                              SDLK_F5,
+                              SDLK_ESCAPE,
+                              SDLK_APPLICATION /* no code: dropped */};
+  for (SDL_Keycode key : keys) {
+    SDL_Event k{};
+    k.type = SDL_KEYDOWN;
+    k.key.windowID = id;
+    k.key.keysym.sym = key;
+    SDL_PushEvent(&k);
+  }
+  SDL_Event size{};
+  size.type = SDL_WINDOWEVENT;
+  size.window.windowID = id;
+  size.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+  size.window.data1 = 320;
+  size.window.data2 = 200;
+  SDL_PushEvent(&size);
+  pump();
+
+  std::vector<Seen> input;
+  for (const Seen& s : seen)
+    if (s.msg != WM_PAINT) input.push_back(s);
+  ASSERT_EQ(input.size(), 10u);
+  EXPECT_EQ(input[0].msg, WM_MBUTTONDOWN);
+  EXPECT_EQ(input[0].lParam, makeLParam(12, 34));
+  EXPECT_TRUE(input[0].wParam & MK_MBUTTON);
+  EXPECT_EQ(input[1].msg, WM_RBUTTONDOWN);
+  EXPECT_EQ(input[2].msg, WM_LBUTTONDOWN);
+  EXPECT_EQ(loWord(input[2].lParam), 300u);
+  EXPECT_EQ(hiWord(input[2].lParam), 2u);
+  const WPARAM codes[] = {VK_LEFT, VK_RIGHT, '3', 'C', VK_F1 + 4, VK_ESCAPE};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(input[3 + i].msg, WM_KEYDOWN);
+    EXPECT_EQ(input[3 + i].wParam, codes[i]) << i;
+  }
+  EXPECT_EQ(input[9].msg, WM_SIZE);
+  EXPECT_EQ(input[9].lParam, makeLParam(320, 200));
+}
+
+TEST_F(PlatformTest, CloseRequestDestroysOnlyThatWindow) {
+  WindowHandle closed = make();
+  WindowHandle other = make();
+  seen.clear();
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = sdlId(closed);
+  e.window.event = SDL_WINDOWEVENT_CLOSE;
+  SDL_PushEvent(&e);
+  pump();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].msg, WM_CLOSE);
+  EXPECT_EQ(seen[1].msg, WM_DESTROY);
+  EXPECT_EQ(seen[1].hwnd, closed);
+  EXPECT_FALSE(isWindow(closed));
+  EXPECT_TRUE(isWindow(other));
+}
+
+TEST_F(PlatformTest, InvalidateFromManyThreadsCoalescesIntoOnePaint) {
+  WindowHandle hwnd = make();
+  pump();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([hwnd] {
+      for (int i = 0; i < 100; ++i) invalidate(hwnd);
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(count(pump(), WM_PAINT), 1);
+  EXPECT_EQ(count(pump(), WM_PAINT), 0);
+  invalidate(hwnd);
+  EXPECT_EQ(count(pump(), WM_PAINT), 1) << "a new request after the paint paints again";
+}
+
+TEST_F(PlatformTest, PostedMessagesKeepOrderAndQuitComesAfterThem) {
+  WindowHandle hwnd = make();
+  WindowHandle dead = make();
+  destroyWindow(dead);
+  pump();
+  seen.clear();
+  std::thread poster([&] {
+    postMessage(hwnd, WM_USER + 1, 7, -3);
+    postMessage(dead, WM_USER + 2, 0, 0);
+  });
+  poster.join();
+  postQuitMessage(5);
+  Message msg;
+  ASSERT_TRUE(getMessage(msg));
+  EXPECT_EQ(msg.message, WM_USER + 1);
+  EXPECT_EQ(msg.wParam, 7u);
+  EXPECT_EQ(msg.lParam, -3);
+  dispatchMessage(msg);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(getMessage(msg)) << "the message for the dead window is skipped";
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 5u);
+}
+
+TEST_F(PlatformTest, InterruptAndTerminateSignalsEndTheLoop) {
+  make();
+  for (int signal : {SIGINT, SIGTERM}) {
+    std::raise(signal);
+    Message msg;
+    EXPECT_FALSE(getMessage(msg)) << signal;
+    EXPECT_EQ(msg.message, WM_QUIT);
+  }
+}
+
+TEST_F(PlatformTest, ScreenSaverCommandDefaultHandlingLetsItRun) {
+  WindowHandle hwnd = make();
+  disableScreenSaver();
+  EXPECT_FALSE(screenSaverEnabled());
+  EXPECT_EQ(defWindowProc(hwnd, WM_SYSCOMMAND, SC_SCREENSAVE | 0x2, 0), 0);
+  EXPECT_TRUE(screenSaverEnabled());
+  seen.clear();
+  defWindowProc(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_FALSE(isWindow(hwnd));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].msg, WM_CLOSE);
+}
+
+TEST_F(PlatformTest, ScriptedBoxesAreRecordedAndAnswered) {
+  WindowHandle owner = make();
+  MessageBoxScript script({IDNO, IDYES});
+  EXPECT_EQ(messageBox(owner,
+                       "Use the matrix restored from file?",
+                       "Use data?",
+                       MB_YESNOCANCEL | MB_ICONQUESTION),
+            IDNO);
+  EXPECT_EQ(messageBox({}, "second", "c", MB_YESNOCANCEL), IDYES);
+  // With the queue empty each box gets the Escape answer.
+  EXPECT_EQ(messageBox({}, "third", "c", MB_YESNOCANCEL), IDCANCEL);
+  EXPECT_EQ(messageBox({}, "fourth", "c", MB_YESNO), IDNO);
+  EXPECT_EQ(messageBox({}, "fifth", "c", MB_OK | MB_ICONEXCLAMATION), IDOK);
+  ASSERT_EQ(script.calls().size(), 5u);
+  EXPECT_EQ(script.calls()[0].owner, owner);
+  EXPECT_EQ(script.calls()[0].text, "Use the matrix restored from file?");
+  EXPECT_EQ(script.calls()[0].caption, "Use data?");
+  EXPECT_EQ(script.calls()[0].type, MB_YESNOCANCEL | MB_ICONQUESTION);
+  EXPECT_EQ(script.calls()[4].type, 0x30u);
+  EXPECT_EQ(script.pending(), 0u);
+}
+
+TEST_F(PlatformTest, BoxThatCannotBeShownGetsTheEscapeAnswer) {
+  // The offscreen driver has no message boxes.
+  EXPECT_EQ(messageBox({}, "text", "caption", MB_YESNOCANCEL), IDCANCEL);
+  EXPECT_EQ(messageBox({}, "text", "caption", MB_OK), IDOK);
+}
+
+TEST_F(PlatformTest, GLSetupStepsRefuseSurfaceWindowsAndBadFormats) {
+  registerClass(WindowClass{"RecordingGL", &recordingProc, true});
+  WindowHandle plain = make();
+  EXPECT_FALSE(getDC(plain));
+  WindowHandle gl = createWindow("RecordingGL", "gl", 0, 0, 32, 32, nullptr);
+  DeviceContext dc = getDC(gl);
+  ASSERT_TRUE(dc);
+  EXPECT_EQ(choosePixelFormat(dc, GLPixelFormat{32, 32, true}), 0);
+  const int format = choosePixelFormat(dc, GLPixelFormat{});
+  ASSERT_NE(format, 0);
+  EXPECT_EQ(createGLContext(dc), nullptr) << "no context before the format is set";
+  EXPECT_FALSE(setPixelFormat(dc, format + 1, GLPixelFormat{}));
+  ASSERT_TRUE(setPixelFormat(dc, format, GLPixelFormat{}));
+  GLContext context = createGLContext(dc);
+  ASSERT_NE(context, nullptr);
+  EXPECT_TRUE(makeCurrent(dc, context));
+  EXPECT_TRUE(makeCurrent(DeviceContext{}, nullptr));
+  EXPECT_FALSE(releaseDC(plain, dc));
+  EXPECT_TRUE(releaseDC(gl, dc));
+  EXPECT_TRUE(deleteGLContext(context));
+  EXPECT_FALSE(deleteGLContext(nullptr));
+}
+
+}  // namespace
+}  // namespace epipolar

@@ -1,0 +1,52 @@
+#include "ui/LiveImageWnd.h"
+
+#include <cstdlib>
+
+#include "log/DebugStream.h"
+
+namespace epipolar {
+
+LiveImageWnd::LiveImageWnd(Camera* liveCamera, int x, int y) : camera(liveCamera) {
+  if (camera == nullptr) {
+    DebugStream << "Camera was NULL, what are you trying to pull here!";
+    DebugStream.put('\n');
+    DebugStream.flush();
+    std::exit(0);
+  }
+  const char* title = camera->deviceEntry != nullptr ? camera->deviceEntry->name : "";
+  create(baseClass(), title, x, y, camera->frameWidth(), camera->frameHeight());
+}
+
+LiveImageWnd::~LiveImageWnd() {
+  // Normally the owner has stopped the camera already; this keeps a forgotten stop from
+  // delivering into a half-destroyed window for longer than necessary.
+  camera->stop();
+}
+
+void LiveImageWnd::startCamera() { camera->start(&LiveImageWnd::frameCallback, this); }
+
+void LiveImageWnd::stopCamera() { camera->stop(); }
+
+void LiveImageWnd::onFrame(Image* newFrame) {
+  Image* replaced = nullptr;
+  if (newFrame != nullptr) {
+    std::lock_guard lock(frameLock);
+    if (newFrame != frame) {
+      replaced = frame;
+      frame = newFrame;
+    }
+  }
+  delete replaced;  // outside the lock: painting never waits for a deletion
+  invalidate();
+}
+
+LRESULT LiveImageWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_KEYDOWN) camera->requestSnapshot();
+  return ImageWnd::handleMessage(msg, wParam, lParam);
+}
+
+void LiveImageWnd::frameCallback(std::unique_ptr<Image> frame, void* context) {
+  static_cast<LiveImageWnd*>(context)->onFrame(frame.release());
+}
+
+}  // namespace epipolar
