@@ -82,9 +82,9 @@ std::string StdioFile::readLine() {
     ++longLines_;
     if (c == EOF) break;
   }
-  // One line end: "\n", "\r\n", or a carriage return (or nothing) at the end of the file.
+  // The line end: "\n" or nothing at the end of the file, with any carriage returns before it.
   if (!line.empty() && line.back() == '\n') line.pop_back();
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (!line.empty() && line.back() == '\r') line.pop_back();
   line.push_back('\n');
   return line;
 }
@@ -162,7 +162,7 @@ bool StdioFile::replaceContent(std::string_view text) {
       const std::string directory = target.substr(0, target.find_last_of('/') + 1);
       const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (directoryFd >= 0) {
-        ::fsync(directoryFd);
+        ops_.fsync(directoryFd);
         ::close(directoryFd);
       }
       // Continue on the new file: the old stream refers to the replaced one.

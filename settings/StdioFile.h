@@ -5,12 +5,13 @@
 // stdio stream. The store only needs construction, `atEnd`, `readLine`, `writable` and
 // `replaceContent`; the other operations are the usual thin stream wrappers.
 //
-// Reading: `readLine` gives one line that always ends in a line feed. A carriage return
-// before the line feed (a file edited on another system) is dropped, as is a carriage return
-// that ends the file. NUL bytes are ordinary bytes. A line longer than kMaxLineLength bytes is
-// read to its end but not kept: `readLine` then returns a lone line feed and `longLines`
-// counts it, so a single huge line cannot exhaust memory. A read error ends reading as the end
-// of the file would (`atEnd` turns true) and sets `readFailed`.
+// Reading: `readLine` gives one line that always ends in a line feed. Carriage returns before
+// the line feed (a file edited on another system) are dropped, as are carriage returns that
+// end the file; so a text ending in a carriage return never reads back unchanged. NUL bytes are
+// ordinary bytes. A line longer than kMaxLineLength bytes is read to its end but not kept:
+// `readLine` then returns a lone line feed and `longLines` counts it, so a single huge line cannot
+// exhaust memory. A read error ends reading as the end of the file would (`atEnd` turns true) and
+// sets `readFailed`.
 //
 // Writing: `replaceContent` swaps the whole file for a new text so that a crash, a kill or a
 // full disk leaves either the old or the new content, never a mix:

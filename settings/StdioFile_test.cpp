@@ -33,7 +33,7 @@ TEST(StdioFile, EveryLineEndsInOneLineFeedWhateverItsEnding) {
   const std::string path = scratchFile("a\nb\r\nc\r\r\n\nlast\r");
   StdioFile file(path, "r+");
   ASSERT_TRUE(file.isOpen());
-  EXPECT_EQ(allLines(file), (std::vector<std::string>{"a\n", "b\n", "c\r\n", "\n", "last\n"}));
+  EXPECT_EQ(allLines(file), (std::vector<std::string>{"a\n", "b\n", "c\n", "\n", "last\n"}));
   EXPECT_FALSE(file.readFailed());
   fs::remove(path);
 }
