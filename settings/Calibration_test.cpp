@@ -61,7 +61,7 @@ TEST_F(CalibrationKeys, MatrixAndPointsRoundTripWithTenSignificantDigits) {
   }
   EXPECT_EQ(readFile(),
             "mat0=0.1\nmat1=-2.5\nmat2=0.3333333333\nmat3=4e-07\nmat4=5\nmat5=-6\n"
-            "mat6=7.25\nmat7=80000000000\nmat8=-0.0009\nmatrixStored=true\n\n"
+            "mat6=7.25\nmat7=8e+10\nmat8=-0.0009\nmatrixStored=true\n\n"
             "[Cam0]\nconfigured=false\nhasPoints=true\npt0x=1.5\npt0y=2.25\npt1x=100.125\n"
             "pt1y=200\n\n"
             "[Cam1]\nhasPoints=true\npt0x=3\npt0y=4\npt1x=300\npt1y=479\n");
