@@ -1,0 +1,52 @@
+// The "Ball Display" scene: the balls set with middle clicks in camera window (0), drawn as
+// coloured squares in a perspective view.
+//
+// A ball at click position (x, y) (pixels of camera 0, y down) with depth value d becomes a
+// square centred on
+//   X = x / 640 - 0.5,   Y = -(y / 480 - 0.5),   Z = d * 0.01
+// so a 640 x 480 picture maps to the square from -0.5 to 0.5 with y pointing up, whatever
+// the actual frame size. The scene is moved 3 units away from the eye. Nothing is depth
+// tested: squares are drawn in ascending d, so a larger d (nearer the viewer) covers a
+// smaller one.
+//
+// ballQuads is pure and needs no GL; drawBallScene issues the fixed-function GL calls and
+// must run on the thread whose GL context is current (the UI thread).
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "geometry/Matrix.h"
+#include "imaging/Colour.h"
+
+namespace epipolar {
+
+// One ball: position (x, y, d) and the colour of camera 0's frame at (x, y).
+struct TrackedPoint {
+  Vector position{3};
+  Colour colour;
+};
+
+// One square as the GL vertices receive it: four corners (X - s, Y - s), (X - s, Y + s),
+// (X + s, Y + s), (X + s, Y - s), all at depth Z, each computed in double precision and
+// rounded to float.
+struct BallQuad {
+  Colour colour;
+  float corners[4][3];
+};
+
+// Half the side of each square, in view units, at start. The arrow keys of the view change it
+// by kPointSizeStep; it has no lower bound (at 0 the squares vanish, below 0 they are drawn
+// with swapped corners).
+inline constexpr float kInitialPointSize = 0.075f;
+inline constexpr double kPointSizeStep = 0.005;
+
+// The squares of `points` in draw order: ascending d; balls with equal d keep the order in
+// which they were set. `pointSize` is the half side s.
+std::vector<BallQuad> ballQuads(std::span<const TrackedPoint> points, float pointSize);
+
+// Clears colour and depth, loads the identity, translates by (0, 0, -3), then draws
+// ballQuads as GL_QUADS. The projection is the caller's (the view window's resize).
+void drawBallScene(std::span<const TrackedPoint> points, float pointSize);
+
+}  // namespace epipolar

@@ -1,0 +1,271 @@
+#include "ui/CameraWnd.h"
+
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "geometry/Epipolar.h"
+#include "log/DebugStream.h"
+#include "platform/PaintSurface.h"
+
+namespace epipolar {
+namespace {
+
+// Half the length of each stroke of the marker cross, in pixels.
+constexpr double kCrossHalf = 20.0;
+
+Vector point3(double x, double y, double w) {
+  const double values[3] = {x, y, w};
+  return Vector(values, 3);
+}
+
+// Component i of v, or 0 when v is shorter (an epipole before the first decomposition).
+double component(const Vector& v, int i) { return i < v.count() ? v[i] : 0.0; }
+
+}  // namespace
+
+CameraWnd::CameraWnd(CameraWndOwner* owner, Camera* camera, int x, int y)
+    : LiveImageWnd(camera, x, y), app(owner) {}
+
+CameraWnd::~CameraWnd() = default;
+
+int CameraWnd::side() const { return this == app->cameraWnd1 ? 1 : 0; }
+
+CameraWnd* CameraWnd::otherWindow() const {
+  return this == app->cameraWnd0 ? app->cameraWnd1 : app->cameraWnd0;
+}
+
+void CameraWnd::onFrame(Image* newFrame) {
+  std::unique_ptr<Image> incoming(newFrame);
+  std::unique_ptr<Image> replaced;
+  {
+    // Tested under the lock: a UI-thread reader that set `paused` and then passed through
+    // this lock once knows that no swap is in progress and none will start.
+    std::lock_guard lock(frameLock);
+    if (app->paused.load()) return;
+    if (incoming != nullptr && incoming.get() != frame) {
+      replaced.reset(frame);
+      frame = incoming.release();
+    } else {
+      incoming.release();  // the frame already shown, or none: nothing changes hands
+    }
+  }
+  replaced.reset();
+  invalidate();
+  app->invalidateView();
+}
+
+void CameraWnd::pauseAndSettle() {
+  app->paused.store(true);
+  for (CameraWnd* window : {app->cameraWnd0, app->cameraWnd1}) {
+    if (window != nullptr) std::lock_guard lock(window->frameLock);
+  }
+}
+
+void CameraWnd::frameSize(int& width, int& height) {
+  std::lock_guard lock(frameLock);
+  if (frame != nullptr) {
+    width = frame->width;
+    height = frame->height;
+  } else {
+    width = camera->frameWidth();
+    height = camera->frameHeight();
+  }
+}
+
+Vector CameraWnd::epipolarLineFor(const Vector& point, const CameraWnd* window) const {
+  const Matrix& F = app->fundamental;
+  return window == app->cameraWnd1 ? F.transpose() * point : F * point;
+}
+
+void CameraWnd::showEpipolarLine(const Vector& line) {
+  showLine = true;
+  const double norm = line.norm();
+  epipolarLine = line;
+  for (int i = 0; i < epipolarLine.count(); ++i) epipolarLine[i] /= norm;
+
+  int width = 0;
+  int height = 0;
+  frameSize(width, height);
+  const double a = component(epipolarLine, 0);
+  const double b = component(epipolarLine, 1);
+  const double c = component(epipolarLine, 2);
+  DebugStream << "y0 = " << -c / b << ", y1 = " << -(c + width * a) / b;
+  DebugStream.put('\n');
+  DebugStream.flush();
+}
+
+void CameraWnd::showCorrespondence(int index) {
+  app->currentCorrespondence = index;
+  CameraWnd* other = otherWindow();
+  const auto count = static_cast<long long>(app->correspondences.size());
+  if (index < 0 || index >= count) {
+    // Stepping past either end clears both windows; the index is kept as it is, so as many
+    // steps back are needed before a correspondence shows again.
+    for (CameraWnd* window : {this, other}) {
+      window->marker = Vector(3);
+      window->showLine = false;
+    }
+  } else {
+    const Correspondence& pair = app->correspondences[static_cast<size_t>(index)];
+    const Vector point0 = point3(pair.x0, pair.y0, 1.0);
+    const Vector point1 = point3(pair.x1, pair.y1, 1.0);
+    marker = side() == 0 ? point0 : point1;
+    other->marker = side() == 0 ? point1 : point0;
+    showEpipolarLine(epipolarLineFor(other->marker, other));
+    other->showEpipolarLine(epipolarLineFor(marker, this));
+  }
+  other->invalidate();
+  invalidate();
+}
+
+void CameraWnd::paint() {
+  PaintSurface surface(hwnd);
+  const bool hasFrame = paintFrame(surface);
+
+  if (marker[0] != 0.0) {
+    const double x = marker[0];
+    const double y = marker[1];
+    surface.invertLine(x - kCrossHalf, y, x + kCrossHalf, y);
+    surface.invertLine(x, y - kCrossHalf, x, y + kCrossHalf);
+  }
+  if (showLine && hasFrame) {
+    int width = 0;
+    int height = 0;
+    frameSize(width, height);
+    // Ends that are not finite (a line missing the picture, the zero F) draw nothing.
+    const VectorPair ends = clipLineToImage(epipolarLine, width, height);
+    surface.invertLine(ends.first[0], ends.first[1], ends.second[0], ends.second[1]);
+  }
+}
+
+void CameraWnd::leftClickCalibrated(double x, double y) {
+  marker = point3(x, y, 1.0);
+  const Vector line = epipolarLineFor(marker, this);
+  DebugStream << "Point: " << marker << " = " << line;
+  DebugStream.put('\n');
+  DebugStream.flush();
+  CameraWnd* other = otherWindow();
+  other->showEpipolarLine(line);
+  other->invalidate();
+  invalidate();
+}
+
+void CameraWnd::rightClick(double x, double y) {
+  CameraWnd* other = otherWindow();
+  {
+    // The search reads both frames; a point outside this frame has nothing to compare.
+    std::lock_guard lock(frameLock);
+    if (frame == nullptr || !frame->containsPoint(x, y)) return;
+  }
+  const MatchPoint match = app->findMatch(this, x, y);
+  other->marker = point3(match.x, match.y, 0.0);
+  other->invalidate();
+}
+
+void CameraWnd::setBall(double x, double y) {
+  Colour colour;
+  {
+    std::lock_guard lock(frameLock);
+    if (frame == nullptr || !frame->containsPoint(x, y)) return;
+    colour = frame->pixel(static_cast<int>(x), static_cast<int>(y));
+  }
+  const MatchPoint match = app->findMatch(this, x, y);
+  const Vector& e = app->epipole1;
+  const double dx = match.x - component(e, 0);
+  const double dy = match.y - component(e, 1);
+  const double depth = 0.001 * (dx * dx + dy * dy);
+  const Vector position = point3(x, y, depth);
+  DebugStream << position;
+  DebugStream.put('\n');
+  DebugStream.flush();
+
+  otherWindow()->marker = point3(match.x, match.y, 1.0);
+  app->trackedPoints.push_back(TrackedPoint{position, colour});
+  app->invalidateView();
+}
+
+void CameraWnd::compareColours() {
+  CameraWnd* other = otherWindow();
+  Colour colours[2];
+  CameraWnd* windows[2] = {this, other};
+  for (int i = 0; i < 2; ++i) {
+    CameraWnd* window = windows[i];
+    std::lock_guard lock(window->frameLock);
+    const double x = window->marker[0];
+    const double y = window->marker[1];
+    if (window->frame == nullptr || !window->frame->containsPoint(x, y)) return;
+    colours[i] = window->frame->pixel(static_cast<int>(x), static_cast<int>(y));
+  }
+  DebugStream << colours[0] << " - " << colours[1] << " = " << colours[0].difference(colours[1]);
+  DebugStream.put('\n');
+  DebugStream.flush();
+}
+
+void CameraWnd::showEdges() {
+  pauseAndSettle();
+  // Paused and settled: the frame stays as it is until P resumes, so it can be read unlocked.
+  if (frame == nullptr) return;
+  app->detectEdges(*frame, true, side());
+}
+
+LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const double x = loWord(lParam);
+  const double y = hiWord(lParam);
+  switch (msg) {
+    case WM_PAINT:
+      paint();
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (app->calibrated) {
+        leftClickCalibrated(x, y);
+      } else {
+        app->addClick(this, x, y);
+      }
+      return 0;
+    case WM_RBUTTONDOWN:
+      rightClick(x, y);
+      return 0;
+    case WM_MBUTTONDOWN:
+      if (side() == 0) {
+        setBall(x, y);
+      } else {
+        messageBox(hwnd,
+                   "You were supposed to click in the other window",
+                   "WRONG!!!",
+                   MB_OK | MB_ICONEXCLAMATION);
+      }
+      return 0;
+    case WM_KEYDOWN:
+      switch (wParam) {
+        case VK_LEFT:
+          showCorrespondence(app->currentCorrespondence - 1);
+          return 0;
+        case VK_RIGHT:
+          showCorrespondence(app->currentCorrespondence + 1);
+          return 0;
+        case 'C':
+          app->calibrate();
+          return 0;
+        case 'E':
+          showEdges();
+          return 0;
+        case 'P':
+          app->paused.store(!app->paused.load());
+          return 0;
+        case 'X':
+          compareColours();
+          return 0;
+        default:
+          if (wParam >= '1' && wParam <= '9') {
+            showCorrespondence(static_cast<int>(wParam - '1'));
+          }
+          // Digits and every other key also ask for a snapshot.
+          return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      }
+    default:
+      return LiveImageWnd::handleMessage(msg, wParam, lParam);
+  }
+}
+
+}  // namespace epipolar

@@ -1,0 +1,88 @@
+// The camera view window: one camera's live picture, with the mouse and keys of the stereo
+// workflow.
+//
+// Over the picture it draws, by inverting the pixels under them, a cross at `marker` (40
+// pixels wide, not drawn while marker x is exactly 0) and, while `showLine` is set, the
+// epipolar line `epipolarLine` clipped to the frame (a line whose ends are not finite is not
+// drawn).
+//
+//   message              when               what it does
+//   left click           not calibrated     owner addClick: one click per window makes a pair
+//   left click           calibrated         marker here; "Point: " line; the point's epipolar
+//                                           line shown in the other window
+//   right click                             owner findMatch; the other window's marker goes
+//                                           there (w = 0)
+//   middle click         window (0)         sets a ball: colour, match, depth, "<x, y, d>" line,
+//                                           marker in (1)
+//   middle click         window (1)         box "You were supposed to click in the other window"
+//   Left / Right                            step through the correspondences
+//   1 .. 9                                  show correspondence k - 1, then also a snapshot
+//   C / E / P / X                           calibrate / pause and edge picture / toggle pause /
+//                                           log the colour comparison of the two markers
+//   any other key                           a snapshot of the next frame (LiveImageWnd)
+// Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
+// for points outside the frame or without a frame.
+//
+// Frames: onFrame (capture thread) tests the owner's `paused` while holding frameLock, so a
+// UI-thread reader may either hold frameLock itself or set `paused` and then take and release
+// frameLock once (pauseAndSettle), after which the frame cannot change until `paused` clears.
+//
+// Threads: onFrame on the camera's thread; everything else on the UI thread. The owner starts
+// the camera after construction and stops it before deleting the window (LiveImageWnd.h).
+#pragma once
+
+#include "capture/Camera.h"
+#include "geometry/Matrix.h"
+#include "ui/CameraWndOwner.h"
+#include "ui/LiveImageWnd.h"
+
+namespace epipolar {
+
+class CameraWnd : public LiveImageWnd {
+ public:
+  // A window for `camera` at (x, y) owned by `app`; zero line and marker, no line shown.
+  CameraWnd(CameraWndOwner* app, Camera* camera, int x, int y);
+  ~CameraWnd() override;
+
+  LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  // Drops the frame while the owner is paused (tested under frameLock); otherwise swaps it
+  // in, repaints this window and asks the owner to repaint the view.
+  void onFrame(Image* newFrame) override;
+
+  // 0 for window (0), 1 for window (1).
+  int side() const;
+  // The other camera window.
+  CameraWnd* otherWindow() const;
+
+  // The epipolar line, in the other image, of `point` (x, y, w) of `window`: F * p for a
+  // point of window (0), transpose(F) * p for a point of window (1).
+  Vector epipolarLineFor(const Vector& point, const CameraWnd* window) const;
+  // Shows `line` here: stores it divided by its norm, sets showLine and logs
+  // "y0 = " -c/b ", y1 = " -(c + W a)/b, the line's heights at the left and right border.
+  // The caller invalidates.
+  void showEpipolarLine(const Vector& line);
+  // Shows correspondence `index` in both windows with each one's epipolar line, or clears
+  // both windows when the index is out of range; sets the owner's currentCorrespondence.
+  void showCorrespondence(int index);
+
+  // Sets the owner's `paused`, then takes and releases frameLock of both camera windows once:
+  // from then on no frame is replaced until `paused` is cleared.
+  void pauseAndSettle();
+  // The frame's size, or the camera's when no frame has arrived. Takes frameLock.
+  void frameSize(int& width, int& height);
+
+  CameraWndOwner* app;
+  Vector epipolarLine{3};
+  bool showLine = false;
+  Vector marker{3};
+
+ private:
+  void paint();
+  void leftClickCalibrated(double x, double y);
+  void rightClick(double x, double y);
+  void setBall(double x, double y);
+  void compareColours();
+  void showEdges();
+};
+
+}  // namespace epipolar
