@@ -1,0 +1,106 @@
+#include "geometry/Calibration.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "log/testing/LogCapture.h"
+
+namespace epipolar {
+namespace {
+
+using testing::LogCapture;
+
+// Points of two cameras looking at a box of 3D points: camera 0 at the origin, camera 1
+// moved and turned a little; both with focal length 500 and centre (320, 240).
+std::vector<Correspondence> rigCorrespondences(int count) {
+  std::vector<Correspondence> result;
+  for (int i = 0; i < count; ++i) {
+    const double X = -1.0 + 0.37 * (i % 6) + 0.05 * (i % 4);
+    const double Y = -0.8 + 0.29 * (i % 5) + 0.03 * (i % 7);
+    const double Z = 4.0 + 0.6 * (i % 3) + 0.17 * (i % 8);
+    const double angle = 0.05;
+    const double X1 = std::cos(angle) * X + std::sin(angle) * Z - 0.5;
+    const double Y1 = Y + 0.02;
+    const double Z1 = -std::sin(angle) * X + std::cos(angle) * Z + 0.1;
+    result.push_back(
+        {320 + 500 * X / Z, 240 + 500 * Y / Z, 320 + 500 * X1 / Z1, 240 + 500 * Y1 / Z1});
+  }
+  return result;
+}
+
+std::string testLine(const Matrix& F, const Correspondence& c) {
+  const double values[3] = {c.x0, c.y0, 1};
+  Vector l = F * Vector(values, 3);
+  const double norm = l.norm();
+  for (int i = 0; i < 3; ++i) l[i] = l[i] / norm;
+  std::ostringstream out;
+  out << "Test results: " << l[0] << " * " << c.x1 << " + " << l[1] << " * " << c.y1 << " + "
+      << l[2] << " = " << l[1] * c.y1 + l[0] * c.x1 + l[2];
+  return out.str();
+}
+
+TEST(Calibrate, SevenPairsAreTooFew) {
+  const std::vector<Correspondence> pairs = rigCorrespondences(7);
+  Matrix F(3, 3);
+  F(0, 1) = 2.5;
+  const Matrix before = F;
+  Vector e0, e1;
+  LogCapture log;
+  EXPECT_FALSE(calibrate(pairs, F, e0, e1));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"Can't calibrate, too few points"});
+  EXPECT_EQ(F, before);
+  EXPECT_EQ(e0, Vector());
+  EXPECT_EQ(e1, Vector());
+}
+
+TEST(Calibrate, EightPairsGiveTestLinesAndEpipoles) {
+  const std::vector<Correspondence> pairs = rigCorrespondences(8);
+  Matrix F(3, 3);
+  Vector e0, e1;
+  LogCapture log;
+  ASSERT_TRUE(calibrate(pairs, F, e0, e1));
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_GE(lines.size(), 1u + 8u + 2u);
+  EXPECT_EQ(lines.front(), "Working with 8 matches");
+
+  // The estimation's own lines, then one test line per pair in order, then the epipoles.
+  const std::size_t firstTest = lines.size() - 10;
+  for (std::size_t i = 1; i < firstTest; ++i) {
+    EXPECT_EQ(lines[i].find("Test results: "), std::string::npos) << lines[i];
+  }
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(lines[firstTest + i], testLine(F, pairs[i]));
+  std::ostringstream epipole0, epipole1;
+  epipole0 << "Epipole 0: " << e0;
+  epipole1 << "Epipole 1: " << e1;
+  EXPECT_EQ(lines[lines.size() - 2], epipole0.str());
+  EXPECT_EQ(lines[lines.size() - 1], epipole1.str());
+
+  // Exact points: F fits every pair, and the epipoles are its null vectors.
+  for (const Correspondence& c : pairs) {
+    const double values[3] = {c.x0, c.y0, 1};
+    Vector l = F * Vector(values, 3);
+    const double residual = (l[0] * c.x1 + l[1] * c.y1 + l[2]) / l.norm();
+    EXPECT_NEAR(residual, 0.0, 1e-9);
+  }
+  ASSERT_EQ(e1.count(), 3);
+  const Vector Fe1 = F * e1;
+  EXPECT_NEAR(Fe1.norm(), 0.0, 1e-9);
+}
+
+TEST(Calibrate, AMalformedMatrixIsReplacedBeforeItIsUsed) {
+  // All eight points coincide in both images: no run finds an inlier, so F keeps its value,
+  // which must still be a 3x3 matrix for the test lines.
+  const std::vector<Correspondence> pairs(8, Correspondence{10, 10, 20, 20});
+  Matrix F;  // 1x1
+  Vector e0, e1;
+  LogCapture log;
+  EXPECT_TRUE(calibrate(pairs, F, e0, e1));
+  EXPECT_EQ(F.rows(), 3);
+  EXPECT_EQ(F.cols(), 3);
+}
+
+}  // namespace
+}  // namespace epipolar
