@@ -1,0 +1,58 @@
+// GStreamer set-up and small ownership helpers shared by the capture code in this folder.
+//
+// ensureGstInitialised() initialises GStreamer once per process (thread-safe) and lets the
+// GdkPixbuf decoder take part in automatic decoding, so BMP stills (snapshot files among
+// them) decode like PNG and JPEG.
+//
+// reportCaptureError() writes one line to standard error with a single write, so lines from
+// several streaming threads never interleave.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace epipolar::gst {
+
+void ensureGstInitialised();
+
+// Writes `line` and a line feed to standard error in one write.
+void reportCaptureError(std::string_view line);
+
+struct ObjectUnref {
+  void operator()(gpointer object) const {
+    if (object != nullptr) gst_object_unref(object);
+  }
+};
+struct CapsUnref {
+  void operator()(GstCaps* caps) const {
+    if (caps != nullptr) gst_caps_unref(caps);
+  }
+};
+struct SampleUnref {
+  void operator()(GstSample* sample) const {
+    if (sample != nullptr) gst_sample_unref(sample);
+  }
+};
+struct MessageUnref {
+  void operator()(GstMessage* message) const {
+    if (message != nullptr) gst_message_unref(message);
+  }
+};
+
+template <typename T>
+using GstPtr = std::unique_ptr<T, ObjectUnref>;
+using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
+using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+
+// The text and debug detail of an error or warning message, joined for display.
+std::string describeErrorMessage(GstMessage* message);
+
+// True when an error's text says the device could not get enough USB bandwidth: the kernel's
+// "No space left on device" from stream-on, or a buffer pool that could not be activated.
+bool looksLikeBandwidthShortage(std::string_view errorText);
+
+}  // namespace epipolar::gst
