@@ -136,10 +136,12 @@ EpipolarErrorResult scoreModel(const double* F, std::span<const Correspondence> 
   for (const Correspondence& c : correspondences) {
     const auto l1 = normalised(applyToPoint(F, c.x0, c.y0));
     const double d1 = std::fabs(l1[0] * c.x1 + l1[1] * c.y1 + l1[2]);
+    // Non-finite residuals fail the comparisons, so a degenerate model counts nothing. Only
+    // inliers add to the sum, so d0 is not needed once d1 rules the pair out.
+    if (!(d1 < inlierThreshold)) continue;
     const auto l0 = normalised(applyToPoint(Ft.data(), c.x1, c.y1));
     const double d0 = std::fabs(l0[0] * c.x0 + l0[1] * c.y0 + l0[2]);
-    // Non-finite residuals fail both comparisons, so a degenerate model counts nothing.
-    if (d1 < inlierThreshold && d0 < inlierThreshold) {
+    if (d0 < inlierThreshold) {
       ++inliers;
       sum += d0 * d0 + d1 * d1;
     }
