@@ -57,6 +57,12 @@ struct Receiver {
   }
 };
 
+// One rig for the whole binary: a camera's static picture is ray cast once per scene.
+VirtualRigList& sharedRig() {
+  static VirtualRigList rig;
+  return rig;
+}
+
 TEST(VirtualRigList, ListsTwoNamedCameras) {
   VirtualRigList rig;
   ASSERT_EQ(rig.count(), 2);
@@ -69,7 +75,7 @@ TEST(VirtualRigList, ListsTwoNamedCameras) {
 }
 
 TEST(VirtualCamera, DeliversFramesUntilStoppedAndAgainAfterRestart) {
-  VirtualRigList rig;
+  VirtualRigList& rig = sharedRig();
   auto camera = rig.openCamera(1);
   EXPECT_EQ(camera->frameWidth(), 640);
   EXPECT_EQ(camera->frameHeight(), 480);
@@ -94,7 +100,7 @@ TEST(VirtualCamera, DeliversFramesUntilStoppedAndAgainAfterRestart) {
 }
 
 TEST(VirtualCamera, BothCamerasRunTogetherAndStopByDestruction) {
-  VirtualRigList rig;
+  VirtualRigList& rig = sharedRig();
   Receiver left, right;
   {
     auto camera0 = rig.openCamera(0);
@@ -130,7 +136,7 @@ class VirtualCameraSnapshot : public ::testing::Test {
 
 TEST_F(VirtualCameraSnapshot, RequestsBeforeStartWriteTheFirstFrameOnce) {
   testing::LogCapture log;
-  VirtualRigList rig;
+  VirtualRigList& rig = sharedRig();
   auto camera = rig.openCamera(1);
   camera->requestSnapshot();
   camera->requestSnapshot();

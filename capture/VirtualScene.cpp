@@ -133,7 +133,10 @@ VirtualScene::VirtualScene() {
   // rolled by 3 degrees, with a longer lens and an off-centre principal point.
   cameras_[1] =
       makeCamera(575, 318, 236, {0.25, -1.35, 1.45}, {-0.10, 1.65, 0.50}, 3.0 * kPi / 180.0);
-  for (int i = 0; i < kCameraCount; ++i) inverseK_[i] = inverseIntrinsics(cameras_[i].K);
+  for (int i = 0; i < kCameraCount; ++i) {
+    inverseK_[i] = inverseIntrinsics(cameras_[i].K);
+    pixelToWorld_[i] = mul(transposed(cameras_[i].R), inverseK_[i]);
+  }
 
   // F = K1^-T [t]x R K0^-1 with X_cam1 = R X_cam0 + t.
   const Matrix3 R = relativeRotation();
@@ -206,8 +209,10 @@ Point3 VirtualScene::ballCentre(int index, double seconds) const {
 }
 
 Point3 VirtualScene::pixelRay(int index, double x, double y) const {
-  const Point3 inCamera = mul(inverseK_[index], Point3{x, y, 1});
-  return normalized(mul(transposed(cameras_[index].R), inCamera));
+  const Matrix3& m = pixelToWorld_[index];
+  return normalized({m[0][0] * x + m[0][1] * y + m[0][2],
+                     m[1][0] * x + m[1][1] * y + m[1][2],
+                     m[2][0] * x + m[2][1] * y + m[2][2]});
 }
 
 bool VirtualScene::hitBox(const Box& box, const Point3& o, const Point3& d, Hit& hit) const {
@@ -395,21 +400,27 @@ void VirtualScene::shade(const Hit& hit, float& r, float& g, float& b) const {
 void VirtualScene::shadeBall(int index,
                              const Point3& centre,
                              const Point3& p,
-                             double spin,
+                             double spinCos,
+                             double spinSin,
                              float& r,
                              float& g,
                              float& b) const {
   const RigBall& ball = balls_[index];
   const Point3 n = scale(sub(p, centre), 1 / ball.radius);
   // Eight segments of alternating brightness, turning with the ball, make it look live and
-  // give match windows on it something to hold on to.
-  const double angle = std::atan2(n[1], n[0]) + spin;
-  const int segment = static_cast<int>(std::floor(angle / (kPi / 4)));
-  const float band = (segment & 1) ? 0.80f : 1.0f;
+  // give match windows on it something to hold on to. Whether the turned normal lies in an
+  // odd 45-degree sector follows from its signs and which component is larger.
+  const double u = spinCos * n[0] - spinSin * n[1], v = spinSin * n[0] + spinCos * n[1];
+  const bool odd = (std::fabs(u) < std::fabs(v)) != ((u < 0) != (v < 0));
+  const float band = odd ? 0.80f : 1.0f;
   const float diffuse = static_cast<float>(0.30 + 0.70 * std::max(0.0, dot(n, light_)));
-  // A small highlight away from the centre of the picture of the ball.
+  // A small highlight away from the centre of the picture of the ball: 0.25 (n.h)^40.
   const Point3 half = normalized(add(light_, Point3{0, 0, 1}));
-  const float highlight = 0.25f * static_cast<float>(std::pow(std::max(0.0, dot(n, half)), 40));
+  double specular = std::max(0.0, dot(n, half));
+  const double fifth = specular * specular * specular * specular * specular;
+  specular = fifth * fifth;                              // ^10
+  specular = specular * specular, specular *= specular;  // ^40
+  const float highlight = 0.25f * static_cast<float>(specular);
   r = ball.r * band * diffuse + highlight;
   g = ball.g * band * diffuse + highlight;
   b = ball.b * band * diffuse + highlight;
@@ -527,49 +538,63 @@ void VirtualScene::print(std::ostream& out) const {
   out << text.str();
 }
 
-VirtualView::VirtualView(std::shared_ptr<const VirtualScene> scene, int index, std::uint64_t seed)
-    : scene_(std::move(scene)),
-      index_(index),
-      background_(Image::blank(VirtualScene::kWidth, VirtualScene::kHeight)),
-      depth_(VirtualScene::kWidth * VirtualScene::kHeight),
-      floor_(VirtualScene::kWidth * VirtualScene::kHeight),
-      floorXY_(2 * VirtualScene::kWidth * VirtualScene::kHeight),
-      engine_(seed) {
-  const int width = VirtualScene::kWidth, height = VirtualScene::kHeight;
-  const Point3 origin = scene_->camera(index).centre;
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = background_->row(y);
-    for (int x = 0; x < width; ++x) {
-      float sum[3] = {0, 0, 0};
-      for (int sample = 0; sample < 4; ++sample) {
-        const double sx = x + ((sample & 1) ? 0.25 : -0.25);
-        const double sy = y + ((sample & 2) ? 0.25 : -0.25);
-        const VirtualScene::Hit hit = scene_->castStatic(origin, scene_->pixelRay(index, sx, sy));
-        float r, g, b;
-        scene_->shade(hit, r, g, b);
-        sum[0] += r, sum[1] += g, sum[2] += b;
+const VirtualScene::StaticView& VirtualScene::staticView(int index) const {
+  std::call_once(staticOnce_[index], [this, index] {
+    const int width = kWidth, height = kHeight;
+    auto view = std::make_unique<StaticView>();
+    view->background = Image::blank(width, height);
+    view->depth.assign(static_cast<std::size_t>(width) * height, 1e30f);
+    view->floor.assign(static_cast<std::size_t>(width) * height, 0);
+    view->floorXY.assign(2 * static_cast<std::size_t>(width) * height, 0.0f);
+    const Point3 origin = cameras_[index].centre;
+    for (int y = 0; y < height; ++y) {
+      std::uint8_t* row = view->background->row(y);
+      for (int x = 0; x < width; ++x) {
+        const std::size_t at = static_cast<std::size_t>(y) * width + x;
+        float sum[3] = {0, 0, 0};
+        double floorX = 0, floorY = 0;
+        int floorSamples = 0;
+        for (int sample = 0; sample < 4; ++sample) {
+          const double sx = x + ((sample & 1) ? 0.25 : -0.25);
+          const double sy = y + ((sample & 2) ? 0.25 : -0.25);
+          const Hit hit = castStatic(origin, pixelRay(index, sx, sy));
+          float r, g, b;
+          shade(hit, r, g, b);
+          sum[0] += r, sum[1] += g, sum[2] += b;
+          if (hit.surface >= 0)
+            view->depth[at] = std::min(view->depth[at], static_cast<float>(hit.t));
+          if (hit.surface == kFloor) {
+            floorX += hit.point[0], floorY += hit.point[1];
+            ++floorSamples;
+          }
+        }
+        row[3 * x + 0] = toByte(sum[2] * 0.25f);
+        row[3 * x + 1] = toByte(sum[1] * 0.25f);
+        row[3 * x + 2] = toByte(sum[0] * 0.25f);
+        if (floorSamples > 0) {
+          view->floor[at] = 1;
+          view->floorXY[2 * at] = static_cast<float>(floorX / floorSamples);
+          view->floorXY[2 * at + 1] = static_cast<float>(floorY / floorSamples);
+        }
       }
-      row[3 * x + 0] = toByte(sum[2] * 0.25f);
-      row[3 * x + 1] = toByte(sum[1] * 0.25f);
-      row[3 * x + 2] = toByte(sum[0] * 0.25f);
-      const VirtualScene::Hit centre = scene_->castStatic(origin, scene_->pixelRay(index, x, y));
-      const std::size_t at = static_cast<std::size_t>(y) * width + x;
-      depth_[at] = centre.surface < 0 ? 1e30f : static_cast<float>(centre.t);
-      floor_[at] = centre.surface == VirtualScene::kFloor;
-      floorXY_[2 * at] = static_cast<float>(centre.point[0]);
-      floorXY_[2 * at + 1] = static_cast<float>(centre.point[1]);
     }
-  }
+    static_[index] = std::move(view);
+  });
+  return *static_[index];
+}
+
+VirtualView::VirtualView(std::shared_ptr<const VirtualScene> scene, int index, std::uint64_t seed)
+    : scene_(std::move(scene)), index_(index), static_(&scene_->staticView(index)), engine_(seed) {
   // Sensor noise: a normal pattern about 2 grey levels wide, read from a random offset each
   // frame, costs one add per byte instead of one draw per byte.
   std::normal_distribution<float> normal(0.0f, 2.0f);
-  noise_.resize(background_->size + 65536);
+  noise_.resize(static_->background->size + 65536);
   for (auto& n : noise_)
     n = static_cast<std::int8_t>(std::clamp(std::lround(normal(engine_)), -6l, 6l));
 }
 
 std::unique_ptr<Image> VirtualView::renderClean(double seconds) {
-  auto frame = std::make_unique<Image>(*background_);
+  auto frame = std::make_unique<Image>(*static_->background);
   drawMoving(*frame, seconds);
   return frame;
 }
@@ -578,15 +603,17 @@ std::unique_ptr<Image> VirtualView::renderFrame(double seconds) {
   auto frame = renderClean(seconds);
   const std::size_t offset = std::uniform_int_distribution<std::size_t>(0, 65535)(engine_);
   const std::int8_t* noise = noise_.data() + offset;
-  const int rowBytes = 3 * frame->width;
-  for (int y = 0; y < frame->height; ++y) {
-    std::uint8_t* row = frame->row(y);
-    const std::int8_t* n = noise + static_cast<std::size_t>(y) * rowBytes;
-    for (int i = 0; i < rowBytes; ++i) {
-      const int v = row[i] + n[i];
-      row[i] = static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-    }
+  // Rows are contiguous and the noise also lands on row padding, so padding is cleared after.
+  std::uint8_t* pixels = frame->data.get() + frame->pixelOffset;
+  const std::size_t count = frame->size - static_cast<std::uint32_t>(frame->pixelOffset);
+  for (std::size_t i = 0; i < count; ++i) {
+    const int v = pixels[i] + noise[i];
+    pixels[i] = static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
   }
+  const int rowBytes = 3 * frame->width;
+  if (frame->stride() != rowBytes)
+    for (int y = 0; y < frame->height; ++y)
+      std::memset(frame->row(y) + rowBytes, 0, frame->stride() - rowBytes);
   return frame;
 }
 
@@ -652,10 +679,11 @@ void VirtualView::drawMoving(Image& frame, double seconds) const {
         bool done = false;
         for (int j = 0; j < i; ++j) done = done || shadowRects[j].contains(x, y);
         const std::size_t at = static_cast<std::size_t>(y) * width + x;
-        if (done || !floor_[at]) continue;
+        if (done || !static_->floor[at]) continue;
         double keep = 1;
         for (int j = 0; j < VirtualScene::kBallCount; ++j) {
-          const double dx = floorXY_[2 * at] - shadowX[j], dy = floorXY_[2 * at + 1] - shadowY[j];
+          const double dx = static_->floorXY[2 * at] - shadowX[j],
+                       dy = static_->floorXY[2 * at + 1] - shadowY[j];
           keep *=
               1 - shadowDepth[j] * std::exp(-(dx * dx + dy * dy) / (shadowSize[j] * shadowSize[j]));
         }
@@ -665,7 +693,14 @@ void VirtualView::drawMoving(Image& frame, double seconds) const {
     }
   }
 
-  // Balls: 2x2 samples per pixel, each against both balls and the static depth.
+  // Balls: 2x2 samples per pixel, each against both balls and the static depth. Each ball
+  // turns about the vertical at its own rate.
+  double spinCos[VirtualScene::kBallCount], spinSin[VirtualScene::kBallCount];
+  for (int i = 0; i < VirtualScene::kBallCount; ++i) {
+    const double spin = (i == 0 ? 1.5 : -2.0) * seconds;
+    spinCos[i] = std::cos(spin);
+    spinSin[i] = std::sin(spin);
+  }
   const Point3 origin = camera.centre;
   for (int i = 0; i < VirtualScene::kBallCount; ++i) {
     const Rect& r = ballRects[i];
@@ -675,7 +710,7 @@ void VirtualView::drawMoving(Image& frame, double seconds) const {
         bool done = false;
         for (int j = 0; j < i; ++j) done = done || ballRects[j].contains(x, y);
         if (done) continue;
-        const float staticDepth = depth_[static_cast<std::size_t>(y) * width + x];
+        const float staticDepth = static_->depth[static_cast<std::size_t>(y) * width + x];
         float sum[3] = {0, 0, 0};
         int covered = 0;
         for (int sample = 0; sample < 4; ++sample) {
@@ -694,8 +729,14 @@ void VirtualView::drawMoving(Image& frame, double seconds) const {
           }
           if (which < 0) continue;
           float cr, cg, cb;
-          const double spin = (which == 0 ? 1.5 : -2.0) * seconds;
-          scene.shadeBall(which, centres[which], add(origin, scale(d, nearest)), spin, cr, cg, cb);
+          scene.shadeBall(which,
+                          centres[which],
+                          add(origin, scale(d, nearest)),
+                          spinCos[which],
+                          spinSin[which],
+                          cr,
+                          cg,
+                          cb);
           sum[0] += cr, sum[1] += cg, sum[2] += cb;
           ++covered;
         }

@@ -27,6 +27,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <random>
 #include <string>
@@ -112,15 +113,28 @@ class VirtualScene {
   Hit castStatic(const Point3& origin, const Point3& direction) const;
   // Lit colour of a static hit, components in [0, 1].
   void shade(const Hit& hit, float& r, float& g, float& b) const;
-  // Lit colour of ball `index` centred at `centre`, seen at surface point p, spinning by
-  // `spin` radians about the vertical axis.
+  // Lit colour of ball `index` centred at `centre`, seen at surface point p, turned about
+  // the vertical axis by the angle whose cosine and sine are given.
   void shadeBall(int index,
                  const Point3& centre,
                  const Point3& p,
-                 double spin,
+                 double spinCos,
+                 double spinSin,
                  float& r,
                  float& g,
                  float& b) const;
+  // The static picture of camera `index` (no balls, no noise) with, per pixel, the nearest
+  // static distance along the pixel's rays and the floor point where the floor shows. Ray
+  // cast on first use (2x2 samples per pixel, tens of milliseconds) and then shared by every
+  // view of that camera. Thread-safe.
+  struct StaticView {
+    std::unique_ptr<Image> background;
+    std::vector<float> depth;         // 1e30 where nothing static is hit
+    std::vector<std::uint8_t> floor;  // 1 where some sample hits the floor
+    std::vector<float> floorXY;       // mean floor point (x, y) of those samples
+  };
+  const StaticView& staticView(int index) const;
+
   // Unit vector toward the (distant) light.
   const Point3& light() const { return light_; }
   // Unit direction from camera `index`'s centre through pixel position (x, y).
@@ -138,17 +152,20 @@ class VirtualScene {
 
   std::array<PinholeCamera, kCameraCount> cameras_;
   std::array<Matrix3, kCameraCount> inverseK_;
+  std::array<Matrix3, kCameraCount> pixelToWorld_;  // R^T K^-1: pixel to ray direction
   Matrix3 fundamental_{};
   std::vector<Box> boxes_;
   std::array<RigBall, kBallCount> balls_;
   Point3 light_{};  // unit vector toward the light
+  mutable std::array<std::once_flag, kCameraCount> staticOnce_;
+  mutable std::array<std::unique_ptr<StaticView>, kCameraCount> static_;
 };
 
 // One camera's view of the scene: the pre-rendered static picture and the per-frame renderer.
 class VirtualView {
  public:
-  // Ray casts the static scene for camera `index` (tens of milliseconds). `seed` starts the
-  // noise engine.
+  // A view of camera `index`; the first view of a camera ray casts its static picture.
+  // `seed` starts the noise engine.
   VirtualView(std::shared_ptr<const VirtualScene> scene, int index, std::uint64_t seed);
 
   // The complete frame at `seconds` after the rig started: a 640x480 BMP block.
@@ -157,17 +174,14 @@ class VirtualView {
   std::unique_ptr<Image> renderClean(double seconds);
 
   // The static picture alone (no balls, no noise).
-  const Image& background() const { return *background_; }
+  const Image& background() const { return *static_->background; }
 
  private:
   void drawMoving(Image& frame, double seconds) const;
 
   std::shared_ptr<const VirtualScene> scene_;
   int index_;
-  std::unique_ptr<Image> background_;
-  std::vector<float> depth_;         // static distance along the pixel-centre ray
-  std::vector<std::uint8_t> floor_;  // 1 where the static surface is the floor
-  std::vector<float> floorXY_;       // floor point (x, y) of those pixels
+  const VirtualScene::StaticView* static_;
   std::mt19937_64 engine_;
   std::vector<std::int8_t> noise_;  // sensor noise pattern, longer than a frame
 };
