@@ -37,6 +37,14 @@ GstClockTime toClockTime(std::chrono::milliseconds ms) {
   return static_cast<GstClockTime>(ms.count()) * GST_MSECOND;
 }
 
+// GStreamer passes work to its pooled streaming threads through GLib primitives (futexes,
+// atomics) that ThreadSanitizer cannot see. Every delivery passes this lock on entry and on
+// exit, and start() and stop() pass it too, so the ordering that GStreamer guarantees
+// (nothing runs before start, nothing after stop) is also visible as C++ happens-before.
+// One process-wide lock, held for no work: it must exist before any streaming thread does.
+std::mutex handOffMutex;
+void handOff() { std::lock_guard lock(handOffMutex); }
+
 bool isResourceError(const GError* error) {
   return error != nullptr && error->domain == GST_RESOURCE_ERROR;
 }
@@ -247,6 +255,10 @@ GstFlowReturn GstCamera::onNewSample(GstElement* sink, gpointer self) {
 }
 
 void GstCamera::handleSample(GstSample* sample) {
+  handOff();
+  struct HandOffOnReturn {
+    ~HandOffOnReturn() { handOff(); }
+  } handOffOnReturn;
   const int width = frameWidth();
   const int height = frameHeight();
   GstVideoInfo info;
@@ -312,6 +324,7 @@ void GstCamera::start(FrameCallback callback, void* context) {
   errorReported_ = false;
   endReported_ = false;
   stopWatching_ = false;
+  handOff();
   gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
   watcher_ = std::thread(&GstCamera::watchBus, this);
 }
@@ -327,6 +340,7 @@ void GstCamera::stop() {
   }
   // Setting NULL returns only after the streaming thread has left its callback.
   dropPipeline();
+  handOff();
   Camera::stop();
 }
 

@@ -64,7 +64,13 @@ struct PatternSource {
   int height = 480;
   int changeSizeAfter = -1;  // frames, then the stream switches to 320x240
   int failAfter = -1;        // frames, then two element errors are posted
-  int pushed = 0;            // streaming thread only
+  int pushed = 0;
+  // push() runs on GStreamer's pooled streaming threads; a static lock orders it against the
+  // test thread (and this object's construction and destruction) in a way TSan can see.
+  static inline std::mutex mutex;
+
+  PatternSource() { std::lock_guard lock(mutex); }
+  ~PatternSource() { std::lock_guard lock(mutex); }
 
   static std::uint8_t red(int x, int) { return static_cast<std::uint8_t>(x); }
   static std::uint8_t green(int, int y) { return static_cast<std::uint8_t>(y); }
@@ -75,6 +81,7 @@ struct PatternSource {
   }
 
   GstElement* make() {
+    std::lock_guard lock(mutex);  // publishes the settings to push()
     GstElement* src = gst_element_factory_make("appsrc", nullptr);
     CapsPtr caps(capsFor(width, height));
     g_object_set(src,
@@ -114,6 +121,7 @@ struct PatternSource {
   }
 
   void push(GstAppSrc* appsrc) {
+    std::lock_guard lock(mutex);
     if (failAfter >= 0 && pushed >= failAfter) {
       if (pushed == failAfter) {
         for (int i = 0; i < 2; ++i) {
