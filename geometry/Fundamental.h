@@ -22,6 +22,7 @@
 // finds an inlier the outputs keep the caller's values.
 #pragma once
 
+#include <array>
 #include <cstdlib>
 #include <list>
 #include <span>
@@ -80,6 +81,10 @@ struct EpipolarErrorResult {
 // by its norm, d0 likewise with transpose(F) and the camera-1 point. A correspondence is an
 // inlier when both are strictly below inlierThreshold.
 EpipolarErrorResult epipolarError(const Matrix& F, std::span<const Correspondence> correspondences);
+// The same score for a row-major 3x3 F, two correspondences at a time and without allocating:
+// bit-identical to epipolarError. The estimation loop uses it.
+EpipolarErrorResult epipolarErrorFast(const std::array<double, 9>& F,
+                                      std::span<const Correspondence> correspondences);
 
 // A run replaces the best so far when it has more inliers, or as many with a strictly smaller
 // error: of equally good runs the first is kept.
@@ -94,10 +99,11 @@ int ransacRunLimit(double inlierFraction, int count);
 inline constexpr int kMinRunCap = 7024;
 // Total work allowed for one estimation, in runs times correspondences scored (at least 64
 // counted per run). Calibration blocks the UI thread, and a point set with few inliers makes
-// the adaptive limit enormous (beyond the int range below about 8% inliers). A run costs
-// roughly a fixed 11 us plus 0.025 us per correspondence on the development machine, so the
-// worst case is at 64 correspondences: 9e6 / 64 = 140,625 runs, about two seconds. Larger
-// sets get fewer runs but never fewer than kMinRunCap (7,024 runs at 10,000 points: ~1.8 s).
+// the adaptive limit enormous (beyond the int range below about 8% inliers). On the
+// development machine a run costs about 12 us at 64 correspondences and 90 us at 10,000 (its
+// log line written included); the cost per correspondence falls as n grows, so the longest
+// case is at 64 or fewer: 9e6 / 64 = 140,625 runs, about 1.7 s. From 1,282 correspondences
+// on the floor of kMinRunCap runs applies instead (7,024 runs at 10,000: about 0.6 s).
 inline constexpr double kRunWorkBound = 9.0e6;
 
 // Estimates F from `correspondences` (at least 8). On return F is the best model in pixel

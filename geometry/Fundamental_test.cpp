@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <list>
 #include <random>
@@ -239,6 +240,33 @@ TEST(EpipolarError, MeanIsOverInliersOnly) {
   EXPECT_EQ(result.inliers, 2);
   const double d0 = 0.1 / std::sqrt(1.01);
   EXPECT_DOUBLE_EQ(result.error, (0.01 + d0 * d0) / 2);
+}
+
+TEST(EpipolarError, FastScoreIsBitIdentical) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> entry(-1.0, 1.0);
+  std::uniform_real_distribution<double> pixel(0.0, 640.0);
+  for (int model = 0; model < 50; ++model) {
+    // Entry sizes of a pixel-coordinate F: small where two coordinates multiply.
+    const double scale[9] = {1e-6, 1e-6, 1e-3, 1e-6, 1e-6, 1e-3, 1e-3, 1e-3, 1.0};
+    std::array<double, 9> f;
+    for (int k = 0; k < 9; ++k) f[k] = entry(rng) * scale[k];
+    if (model == 0) f[4] = NAN;
+    SyntheticRig rig(model);
+    std::vector<Correspondence> records;
+    for (int k = 0; k < 21 + model % 2; ++k) records.push_back(k % 3 ? rig.noisy() : rig.outlier());
+    records.push_back({pixel(rng), pixel(rng), pixel(rng), pixel(rng)});
+    const Matrix F(f.data(), 3, 3);
+    for (const Matrix& candidate : {F, rig.F()}) {
+      std::array<double, 9> values;
+      std::copy(candidate.data(), candidate.data() + 9, values.begin());
+      const EpipolarErrorResult plain = epipolarError(candidate, records);
+      const EpipolarErrorResult fast = epipolarErrorFast(values, records);
+      EXPECT_EQ(plain.inliers, fast.inliers);
+      EXPECT_EQ(std::memcmp(&plain.error, &fast.error, sizeof(double)), 0)
+          << plain.error << " " << fast.error;
+    }
+  }
 }
 
 TEST(BetterRun, MoreInliersWinThenStrictlySmallerError) {
