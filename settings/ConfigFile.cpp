@@ -41,7 +41,7 @@ bool ConfigFile::load(std::unique_ptr<File> file) {
   readOnly_ = false;
   file_ = std::move(file);
   Section* current = &sections_[std::string()];
-  while (!file_->atEnd()) {
+  while (file_ != nullptr && !file_->atEnd()) {
     const std::string line = file_->readLine();
     const std::size_t n = line.size();
     if (n == 1) {
@@ -58,6 +58,7 @@ bool ConfigFile::load(std::unique_ptr<File> file) {
     if (p == std::string::npos) continue;
     (*current)[line.substr(0, p)] = line.substr(p + 1, n - p - 2);
   }
+  if (file_ == nullptr) return true;
   if (file_->readFailed()) {
     reportLine(file_->path() +
                ": the settings could not be read to the end; changes to them will not be kept");

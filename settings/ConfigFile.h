@@ -56,8 +56,8 @@ class ConfigFile {
   ConfigFile(const ConfigFile&) = delete;
   ConfigFile& operator=(const ConfigFile&) = delete;
 
-  // Closes the attached file, clears the store and reads everything `file` holds.
-  // Always true.
+  // Closes the attached file, clears the store and reads everything `file` holds. A null
+  // file gives an empty store that saves nothing. Always true.
   bool load(std::unique_ptr<File> file);
 
   // The value, or "" when the section or key is absent. Creates nothing.

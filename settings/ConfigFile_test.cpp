@@ -225,6 +225,22 @@ TEST_F(SettingsFileTest, EmptyFileStaysEmptyAndMissingFileIsNeverCreated) {
   EXPECT_EQ(config.getString("", "k"), "v");
 }
 
+TEST_F(SettingsFileTest, FileDeletedWhileOpenIsNotCreatedAgain) {
+  write("k=v\n");
+  ConfigFile config(path_);
+  fs::remove(path_);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(config.save());
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("could not be saved"), std::string::npos);
+  EXPECT_FALSE(fs::exists(path_));
+  EXPECT_EQ(strayFiles(dir_), 0);
+
+  ConfigFile detached(path_);
+  detached.load(nullptr);
+  EXPECT_FALSE(detached.canSave());
+  EXPECT_FALSE(detached.save());
+}
+
 TEST_F(SettingsFileTest, ShorterSaveLeavesNoOldBytesBehind) {
   write("long_key_number_one=a long value that takes room\nlong_key_number_two=more\n");
   {

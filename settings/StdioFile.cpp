@@ -187,6 +187,11 @@ bool StdioFile::rewriteInPlace(std::string_view text) {
   const int fd = ::fileno(stream_);
   struct stat status;
   if (::fstat(fd, &status) != 0) return false;
+  if (status.st_nlink == 0) {
+    // The file was deleted while open: writing into it would keep nothing.
+    errno = ENOENT;
+    return false;
+  }
   const bool regular = S_ISREG(status.st_mode);
   // Keep the old bytes, to write them back if the rewrite fails part-way.
   std::string old;
