@@ -22,11 +22,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/BenchReport.h"
 #include "geometry/Fundamental.h"
 #include "log/DebugStream.h"
 
@@ -159,6 +161,17 @@ void BM_BareDecompositions(benchmark::State& state) {
 }
 BENCHMARK(BM_BareDecompositions)->Unit(benchmark::kMicrosecond);
 
+// Totals over every call of each estimation benchmark, for the result lines.
+struct RunTotals {
+  double estimateSeconds = 0.0;
+  double baselineSeconds = 0.0;
+  double runs = 0.0;
+};
+std::map<std::pair<int, int>, RunTotals>& runTotals() {
+  static std::map<std::pair<int, int>, RunTotals> totals;
+  return totals;
+}
+
 // Each iteration times one estimation and then as many bare decomposition pairs as it made
 // runs, so both sides of the ratio see the same machine load.
 void BM_EstimateFundamental(benchmark::State& state) {
@@ -184,6 +197,10 @@ void BM_EstimateFundamental(benchmark::State& state) {
     benchmark::DoNotOptimize(F.data());
   }
   const double runs = static_cast<double>(counter.runs);
+  RunTotals& totals = runTotals()[{n, static_cast<int>(state.range(1))}];
+  totals.estimateSeconds += estimateSeconds;
+  totals.baselineSeconds += baselineSeconds;
+  totals.runs += runs;
   state.counters["runs"] = runs / static_cast<double>(state.iterations());
   state.counters["us_per_run"] = estimateSeconds * 1e6 / runs;
   state.counters["baseline_us"] = baselineSeconds * 1e6 / runs;
@@ -225,6 +242,48 @@ BENCHMARK(BM_RunLimitWorstCase)
     ->ArgName("n")
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
+
+// One result line per estimation figure: CPU microseconds per RANSAC run over the bare
+// decompositions' floor. The 64-pair scene with 40% outliers carries the target.
+void printRunFigures() {
+  for (const auto& [key, totals] : runTotals()) {
+    if (totals.runs == 0 || totals.baselineSeconds <= 0) continue;
+    const auto [n, outliers] = key;
+    const double value = totals.estimateSeconds * 1e6 / totals.runs;
+    const double baseline = totals.baselineSeconds * 1e6 / totals.runs;
+    const bool target = n == 64 && outliers == 40;
+    bench::printResult(
+        "fundamental_run_n" + std::to_string(n) + "_outliers" + std::to_string(outliers),
+        value,
+        "us",
+        baseline,
+        value / baseline,
+        target ? "ratio<=1.6" : "-");
+  }
+}
+
+// The estimation loop scores models with the two-at-a-time path; it must agree bit for bit
+// with the plain one on the benchmark's own scene.
+bool fastScoreMatchesPlainScore() {
+  const std::vector<Correspondence> records = syntheticScene(512, 0.4, 42);
+  RunCounter counter;
+  RandSequence random;
+  Matrix T0, T1, F(3, 3);
+  estimateFundamental(records, T0, T1, F, random);
+  std::array<double, 9> values;
+  std::copy(F.data(), F.data() + 9, values.begin());
+  const EpipolarErrorResult plain = epipolarError(F, records);
+  const EpipolarErrorResult fast = epipolarErrorFast(values, records);
+  if (plain.inliers == fast.inliers && std::memcmp(&plain.error, &fast.error, sizeof(double)) == 0)
+    return true;
+  std::fprintf(stderr,
+               "fundamental_bench: fast score %d / %.17g differs from plain %d / %.17g\n",
+               fast.inliers,
+               fast.error,
+               plain.inliers,
+               plain.error);
+  return false;
+}
 
 // ---- accuracy on real scenes ----
 
@@ -353,6 +412,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  if (!epipolar::fastScoreMatchesPlainScore()) return 1;
+  epipolar::printRunFigures();
   epipolar::reportRealScenes(data.lexically_normal());
   return 0;
 }
