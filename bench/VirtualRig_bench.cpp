@@ -73,6 +73,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
           frame->second / copy->second,
           frame->second * 30 / 1e4);
     }
+    // Result lines for bench/run (bench/README.md): overhead over the copy, no target.
+    for (int camera = 0; camera < 2; ++camera) {
+      const auto frame = microseconds_.find("BM_VirtualRigFrame/" + std::to_string(camera));
+      if (frame == microseconds_.end()) continue;
+      std::printf("RESULT virtual_rig_frame_cpu_%d %.4g us %.4g %.4g -\n",
+                  camera,
+                  frame->second,
+                  copy->second,
+                  frame->second / copy->second);
+    }
   }
 
  private:
