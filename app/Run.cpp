@@ -1,0 +1,34 @@
+#include "app/Run.h"
+
+#include <memory>
+
+#include "app/StereoApp.h"
+#include "log/DebugStream.h"
+#include "platform/Platform.h"
+
+namespace epipolar {
+
+int runEpipolar(CameraList& cameras, const std::string& settingsFileName) {
+  installGslErrorHandler();
+
+  std::unique_ptr<Camera> opened[2];
+  for (int i = 0; i < cameras.count(); ++i) {
+    DebugStream << "Camera " << i << " is " << cameras.entry(i)->name;
+    DebugStream.put('\n');
+    DebugStream.flush();
+    if (i < 2) opened[i] = cameras.openCamera(i);
+  }
+  DebugStream << "Total count: " << cameras.count();
+  DebugStream.put('\n');
+  DebugStream.flush();
+
+  {
+    StereoApp app(opened[0].get(), opened[1].get(), settingsFileName);
+    app.show(true);
+    Message msg;
+    while (getMessage(msg)) dispatchMessage(msg);
+  }
+  return 0;
+}
+
+}  // namespace epipolar

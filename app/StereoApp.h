@@ -1,0 +1,84 @@
+// The application object: the "Ball Display" view window, owner of the two camera windows and
+// the "Edge Display" windows, and holder of the state the whole run shares (CameraWndOwner).
+//
+// Construction, in order:
+//   1. the view: "Ball Display", 400 x 400 client pixels at (700, 600);
+//   2. the settings store over `settingsFileName` (read completely; never created);
+//   3. camera window (0) at (100, 100), then (1) at (750, 100); each camera starts once its
+//      window is complete. A missing camera logs "Camera was NULL, what are you trying to
+//      pull here!", suggests --virtual on standard error, and ends the process with status 0;
+//   4. the stored matrix, unless "configured" of Cam0 is set or "matrixStored" is not: the box
+//      "Use the matrix restored from file?" (caption "Use data?", Yes/No/Cancel). F and the
+//      epipoles take the stored matrix whatever the answer; Yes also sets `calibrated`;
+//   5. the stored points, if "hasPoints" of Cam0 is set: a "Point i: (x0, y0) = (x1, y1)" line
+//      each, then "Use the points restored from file?" (caption "Use data?"); Yes keeps them;
+//   6. when calibrated, the "Instructions" box;
+//   7. the camera window titles get "(0) " and "(1) " in front.
+// Cancel on either question ends the process with status 0 and saves nothing.
+//
+// Every early end stops the cameras started so far first, so no capture thread delivers,
+// logs or repaints while the process winds down.
+//
+// Destruction saves once: matrixStored, the mat keys when calibrated and the points (see
+// settings/Calibration.h), then stops both cameras, then deletes the windows.
+//
+// Threads: UI thread only, except what CameraWndOwner names.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "capture/Camera.h"
+#include "settings/ConfigFile.h"
+#include "ui/CameraWnd.h"
+#include "ui/CameraWndOwner.h"
+#include "ui/GLWnd.h"
+#include "ui/ImageWnd.h"
+
+namespace epipolar {
+
+class StereoApp : public GLWnd, public CameraWndOwner {
+ public:
+  StereoApp(Camera* camera0, Camera* camera1, const std::string& settingsFileName);
+  ~StereoApp() override;
+
+  // Shows (or hides) the view, both camera windows and every edge window.
+  bool show(bool visible) override;
+  // Keys of the view: Left adds 0.005 to pointSize, Right subtracts it, P toggles paused.
+  LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  // The balls, nearest last (ui/BallView.h).
+  void drawScene() override;
+
+  void addClick(CameraWnd* window, double x, double y) override;
+  void calibrate() override;
+  MatchPoint findMatch(CameraWnd* window, double x, double y) override;
+  void detectEdges(const Image& frame, bool show, int index) override;
+  void invalidateView() override { invalidate(); }
+  WindowHandle viewWindow() const override { return hwnd; }
+
+  // Epipolar geometry on the members (geometry/Epipolar.h).
+  void computeEpipoles();
+  Matrix epipolarMatrix(bool forCamera1) const;
+  VectorPair clipLineToImage(const Vector& line, int width, int height) const;
+
+  // Writes the calibration keys into `settings` and saves the file. Runs once; later calls do
+  // nothing. The destructor calls it.
+  void saveCalibration();
+
+  static constexpr int kEdgeSlots = 6;
+  std::array<std::unique_ptr<ImageWnd>, kEdgeSlots> edgeWnd;
+  ConfigFile settings;
+
+ private:
+  CameraWnd* makeCameraWindow(Camera* camera, int x, int y);
+  void restoreMatrix();
+  void restorePoints();
+  // Stops every camera started so far and ends the process with `status`, saving nothing.
+  [[noreturn]] void exitEarly(int status);
+  void stopCameras();
+
+  bool saved_ = false;
+};
+
+}  // namespace epipolar

@@ -1,0 +1,40 @@
+// The epipolar program: parses the command line, picks the camera list and runs.
+#include <iostream>
+#include <memory>
+
+#include "app/CommandLine.h"
+#include "app/Run.h"
+#include "capture/VirtualRig.h"
+#include "capture/VirtualScene.h"
+#include "capture/gstreamer/GstCameraLists.h"
+
+int main(int argc, char** argv) {
+  using namespace epipolar;
+  const CommandLineResult parsed = parseCommandLine(argc, argv, std::cout, std::cerr);
+  if (!parsed.options) return parsed.exitStatus;
+  const CommandLine& options = *parsed.options;
+
+  if (options.printRig || options.listDevices) {
+    if (options.printRig) printVirtualRig(std::cout);
+    if (options.listDevices) printDeviceList(std::cout);
+    return 0;
+  }
+
+  // Start-up builds the list first; it lives to the end of the process.
+  std::unique_ptr<CameraList> cameras;
+  switch (options.source) {
+    case CommandLine::Source::Devices:
+      cameras = openDeviceCameraList();
+      break;
+    case CommandLine::Source::Virtual:
+      cameras = std::make_unique<VirtualRigList>();
+      break;
+    case CommandLine::Source::Pipelines:
+      cameras = openPipelineCameraList(options.pipelines);
+      break;
+    case CommandLine::Source::Images:
+      cameras = openStillPairCameraList(options.leftImage, options.rightImage);
+      break;
+  }
+  return runEpipolar(*cameras);
+}
