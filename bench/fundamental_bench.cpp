@@ -376,6 +376,9 @@ void reportScene(const std::filesystem::path& dir, const std::string& name) {
       symmetricDistance(F, ontoReference(Fgt, check)),
       symmetricDistance(Fgt, check),
       check.size());
+  std::string figure = "fundamental_accuracy_" + name;
+  std::replace(figure.begin(), figure.end(), '/', '_');
+  bench::printResult(figure, symmetricDistance(F, ontoReference(Fgt, check)), "px", "-");
 }
 
 void reportRealScenes(const std::filesystem::path& root) {
