@@ -350,9 +350,14 @@ void GstCamera::watchBus() {
   GstPtr<GstBus> bus(gst_element_get_bus(pipeline_.get()));
   const auto wanted =
       static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_APPLICATION);
-  while (!stopWatching_) {
+  // Messages posted before stop()'s own are all handled; the flag only ends the loop when
+  // that message could not be posted.
+  for (;;) {
     MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), toClockTime(kWatchPoll), wanted));
-    if (!message) continue;
+    if (!message) {
+      if (stopWatching_) return;
+      continue;
+    }
     switch (GST_MESSAGE_TYPE(message.get())) {
       case GST_MESSAGE_APPLICATION:
         if (gst_message_has_name(message.get(), kStopWatching)) return;
