@@ -108,7 +108,9 @@ inline constexpr double kRunWorkBound = 9.0e6;
 
 // Estimates F from `correspondences` (at least 8). On return F is the best model in pixel
 // coordinates and T0, T1 are the normalising transforms of its sample (all 3x3), unless no
-// run found an inlier, in which case all three keep their values.
+// run found an inlier, in which case all three keep their values. With fewer than 8
+// correspondences nothing is logged or changed (callers refuse such sets themselves).
+// The overloads without a generator draw from processRandSequence() under a lock.
 void estimateFundamental(std::span<const Correspondence> correspondences,
                          Matrix& T0,
                          Matrix& T1,
