@@ -22,11 +22,13 @@
 //      continues on the new file, so later saves and reads see the saved content.
 // When that temporary file cannot be created (for example a writable file in a read-only
 // directory), the text is written through the open stream from byte 0, the file is cut to the
-// new length and fsync'ed; if that fails part-way the old bytes are written back. Every
-// failure leaves the old content and returns false with errno describing the cause.
+// new length and fsync'ed; if that fails part-way the old bytes are written back (this path
+// cannot survive a crash in the middle, which is why it is only the fallback). A file deleted
+// while open is neither written nor created again (ENOENT). Every failure leaves the old
+// content and returns false with errno describing the cause.
 //
-// All system calls of the write path go through a `FileOps` object so that tests can make a
-// chosen write, fsync, rename or truncation fail.
+// The system calls that can fail on purpose in tests (creating the temporary file, write,
+// fsync, rename, ftruncate) go through a `FileOps` object.
 //
 // Threads: a file is used by one thread at a time; no locks.
 #pragma once
