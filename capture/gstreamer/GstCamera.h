@@ -10,7 +10,9 @@
 // frameHeight(), and is then dropped. Every start() builds a fresh pipeline the same way and
 // stop() drops it. "Camera " id " resoution: " W "x" H is logged.
 // A failure ends the construction with one line on standard error (the mapping is in
-// GstCamera.cpp); such a camera is incomplete: size 0x0, no frames, start/stop still safe.
+// GstCamera.cpp), followed by "<name>: <detail>" when GStreamer says more; such a camera is
+// incomplete: size 0x0, no frames, start/stop still safe. Negotiation never waits longer
+// than its timeout.
 //
 // Frames: each appsink sample becomes a new Image on the pipeline's streaming thread:
 // 54-byte BMP header, then bottom-up BGR rows with the BMP stride (3*W rounded up to 4).
@@ -21,6 +23,7 @@
 // Runtime faults (device unplugged, bus error, end of stream) are reported once per start on
 // standard error, prefixed with the source's name; the pipeline stays as it is and the rest
 // of the program goes on. A source that ends and can seek plays again from its start.
+// An error that reads like a USB bandwidth shortage adds advice: lower resolution or MJPEG.
 // A bus watcher thread per started camera handles them; no GLib main loop is needed.
 //
 // Threads: construction, start, stop and destruction on one thread (the UI thread);

@@ -465,6 +465,10 @@ TEST_F(GstCameraTest, AStillPairPlaysAsLiveCamerasWithTheFilePixels) {
   ASSERT_TRUE(receiver.waitFor(6));
   const auto took = std::chrono::steady_clock::now() - begin;
   left->stop();
+  // A restart decodes the file again (the decoder's pads must link anew).
+  left->start(&Receiver::onFrame, &receiver);
+  ASSERT_TRUE(receiver.waitFor(9));
+  left->stop();
   std::filesystem::remove(path);
   EXPECT_GT(took, 100ms);  // paced like a live 30 fps camera, not as fast as possible
   std::lock_guard lock(receiver.mutex);
