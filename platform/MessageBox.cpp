@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <cstring>
+
 #include "log/DebugStream.h"
 #include "platform/Platform.h"
 #include "platform/PlatformInternal.h"
@@ -94,9 +96,17 @@ int messageBox(WindowHandle owner, const char* text, const char* caption, UINT t
   data.numbuttons = count;
   data.buttons = buttons;
 
+  // Drivers without a display cannot show a box; SDL would then try an external dialog
+  // program instead, which must not pop up from a headless run.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const bool headless = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
+                                              std::strcmp(driver, "dummy") == 0);
   int pressed = -1;
-  if (SDL_ShowMessageBox(&data, &pressed) != 0) {
-    platform_internal::logSdlError("Message box could not be shown");
+  if (headless || SDL_ShowMessageBox(&data, &pressed) != 0) {
+    DebugStream << "Message box \"" << caption
+                << "\" could not be shown: " << (headless ? "no display" : SDL_GetError());
+    DebugStream.put('\n');
+    DebugStream.flush();
     return escape;
   }
   // -1: the box was closed without a button (window manager close): as Escape.
