@@ -57,6 +57,9 @@ struct Best {
   ImagePosition position;
 };
 
+// Every helper that takes or returns a vector is always inlined: the AVX2 and the baseline
+// copies of the scoring loop pass 32-byte vectors differently, so an out-of-line call
+// between them (as unoptimised builds would make) would garble its arguments.
 [[gnu::always_inline]] inline Floats broadcast(float value) { return Floats{} + value; }
 
 [[gnu::always_inline]] inline Floats load(const float* from) {
@@ -64,15 +67,6 @@ struct Best {
   std::memcpy(&result, from, sizeof result);
   return result;
 }
-
-// Every helper that takes or returns a vector is always inlined: the AVX2 and the baseline
-// copies of the scoring loop pass 32-byte vectors differently, so an out-of-line call
-// between them (as unoptimised builds would make) would garble its arguments.
-
-// std::max and std::min as the reference calls them: max(a, b) = a < b ? b : a,
-// min(a, b) = b < a ? b : a.
-[[gnu::always_inline]] inline Floats maxOf(Floats a, Floats b) { return a < b ? b : a; }
-[[gnu::always_inline]] inline Floats minOf(Floats a, Floats b) { return b < a ? b : a; }
 
 // One sample per lane: 2 * (s + v) + h of the HSV of the difference colour of source pixel
 // (ha, sa, va) and candidate pixels (hb, sb, vb). Hues are -1 or in [0, 360) and s, v in
@@ -97,18 +91,17 @@ struct Best {
   const Floats t = val * (1.0f - sat * (1.0f - f));
   const Ints s0 = sector == 0, s1 = sector == 1, s2 = sector == 2, s3 = sector == 3,
              s4 = sector == 4;
-  Floats r = s0 ? val : s1 ? q : s2 ? p : s3 ? p : s4 ? t : val;
-  Floats g = s0 ? t : s1 ? val : s2 ? val : s3 ? q : p;
-  Floats b = s0 ? p : s1 ? p : s2 ? t : s3 ? val : s4 ? val : q;
-  const Ints grey = sat == 0.0f;
-  r = grey ? val : r;
-  g = grey ? val : g;
-  b = grey ? val : b;
+  // With sat = 0, p = q = t = val: every sector gives the grey (val, val, val) that fromHsv
+  // returns for s = 0, so no separate case is needed.
+  const Floats r = s0 ? val : s1 ? q : s2 ? p : s3 ? p : s4 ? t : val;
+  const Floats g = s0 ? t : s1 ? val : s2 ? val : s3 ? q : p;
+  const Floats b = s0 ? p : s1 ? p : s2 ? t : s3 ? val : s4 ? val : q;
 
-  // Colour::toHsv(r, g, b)
-  const Floats vmax = maxOf(r, maxOf(g, b));
-  const Floats vmin = minOf(r, minOf(g, b));
-  const Floats delta = vmax - vmin;
+  // Colour::toHsv(r, g, b). Since 0 <= sat <= 1 and 0 <= f < 1, rounding keeps
+  // p <= q <= val and p <= t <= val, so the largest component is val and the smallest is p
+  // in every sector, exactly as max and min would find them.
+  const Floats vmax = val;
+  const Floats delta = vmax - p;
   const Ints black = vmax == 0.0f;
   const Floats s = black ? Floats{} : delta / vmax;
   const Ints redMax = r == vmax;
