@@ -1,0 +1,324 @@
+// The camera windows' mouse and keys after set-up: stepping, lines, matches, balls, edges,
+// pause, colour comparison and calibration, with fake cameras delivering known frames.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "app/StereoApp.h"
+#include "app/testing/AppFixture.h"
+#include "platform/PaintSurface.h"
+
+namespace epipolar {
+namespace {
+
+using testing::AppFixture;
+using testing::at;
+using testing::makeFrame;
+using testing::makeUniformFrame;
+
+// Pure horizontal translation: the epipolar line of (x, y) is the row y in the other image.
+constexpr double kTranslationF[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+// Image (1) shows image (0) moved this many pixels to the right.
+constexpr int kShift = 5;
+
+std::uint8_t texture(int x, int y) {
+  // A fixed random texture, the same for every call.
+  static const std::vector<std::uint8_t> values = [] {
+    std::mt19937 engine(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<std::uint8_t> v(200 * 200);
+    for (auto& value : v) value = static_cast<std::uint8_t>(byte(engine));
+    return v;
+  }();
+  return values[static_cast<std::size_t>((y + 50) * 200 + x + 50)];
+}
+
+std::unique_ptr<Image> texturedFrame(int width, int height, int shift) {
+  return makeFrame(width, height, [shift](int x, int y, std::uint8_t rgb[3]) {
+    rgb[0] = texture(x - shift, y);
+    rgb[1] = texture(y, x - shift);
+    rgb[2] = static_cast<std::uint8_t>(texture(x - shift, y) ^ texture(y, x - shift));
+  });
+}
+
+class Interaction : public AppFixture {
+ protected:
+  void SetUp() override {
+    AppFixture::SetUp();
+    app = std::make_unique<StereoApp>(camera0.get(), camera1.get(), "cams.conf");
+    window0 = app->cameraWnd0;
+    window1 = app->cameraWnd1;
+  }
+  void TearDown() override {
+    app.reset();
+    AppFixture::TearDown();
+  }
+
+  void deliverStereoPair() {
+    ASSERT_TRUE(camera0->push(texturedFrame(kWidth, kHeight, 0)));
+    ASSERT_TRUE(camera1->push(texturedFrame(kWidth, kHeight, kShift)));
+  }
+  void useTranslation() {
+    app->fundamental = Matrix(kTranslationF, 3, 3);
+    app->calibrated = true;
+  }
+  static Vector point(double x, double y, double w) {
+    const double values[3] = {x, y, w};
+    return Vector(values, 3);
+  }
+  static void key(CameraWnd* window, WPARAM code) {
+    sendMessage(window->hwnd, WM_KEYDOWN, code, 0);
+  }
+
+  std::unique_ptr<StereoApp> app;
+  CameraWnd* window0 = nullptr;
+  CameraWnd* window1 = nullptr;
+};
+
+TEST_F(Interaction, ArrowsWalkPastTheEndsAndNeedAsManyStepsBack) {
+  useTranslation();
+  app->correspondences = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  key(window1, VK_RIGHT);
+  EXPECT_EQ(app->currentCorrespondence, 0);
+  // Pressed in window (1): its own marker is the camera-1 point.
+  EXPECT_EQ(window1->marker, point(3, 4, 1));
+  EXPECT_EQ(window0->marker, point(1, 2, 1));
+  EXPECT_TRUE(window0->showLine);
+  EXPECT_TRUE(window1->showLine);
+
+  key(window1, VK_LEFT);
+  EXPECT_EQ(app->currentCorrespondence, -1);
+  EXPECT_EQ(window0->marker, Vector(3));
+  EXPECT_EQ(window1->marker, Vector(3));
+  EXPECT_FALSE(window0->showLine);
+  EXPECT_FALSE(window1->showLine);
+  key(window1, VK_LEFT);
+  EXPECT_EQ(app->currentCorrespondence, -2);
+  key(window1, VK_RIGHT);
+  EXPECT_EQ(window0->marker, Vector(3));
+  key(window0, VK_RIGHT);
+  EXPECT_EQ(app->currentCorrespondence, 0);
+  EXPECT_EQ(window0->marker, point(1, 2, 1));
+
+  for (int i = 0; i < 3; ++i) key(window0, VK_RIGHT);
+  EXPECT_EQ(app->currentCorrespondence, 3);
+  EXPECT_EQ(window1->marker, Vector(3));
+  EXPECT_EQ(camera0->snapshotRequests.load() + camera1->snapshotRequests.load(), 0);
+}
+
+TEST_F(Interaction, DigitsSelectACorrespondenceAndAlsoAskForASnapshot) {
+  useTranslation();
+  app->correspondences = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  key(window0, '2');
+  EXPECT_EQ(app->currentCorrespondence, 1);
+  EXPECT_EQ(window0->marker, point(5, 6, 1));
+  EXPECT_EQ(window1->marker, point(7, 8, 1));
+  // Each window shows the line of the other's point: the rows 8 and 6 under this F.
+  EXPECT_NEAR(window0->epipolarLine[2] / window0->epipolarLine[1], -8, 1e-12);
+  EXPECT_NEAR(window1->epipolarLine[2] / window1->epipolarLine[1], -6, 1e-12);
+  EXPECT_EQ(camera0->snapshotRequests.load(), 1);
+
+  key(window0, '5');
+  EXPECT_EQ(app->currentCorrespondence, 4);
+  EXPECT_EQ(window0->marker, Vector(3));
+  EXPECT_FALSE(window1->showLine);
+  EXPECT_EQ(camera0->snapshotRequests.load(), 2);
+}
+
+TEST_F(Interaction, ALeftClickAfterCalibrationShowsTheRowInTheOtherWindow) {
+  useTranslation();
+  deliverStereoPair();
+  sendMessage(window0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(100, 20));
+  EXPECT_EQ(window0->marker, point(100, 20, 1));
+  EXPECT_TRUE(window1->showLine);
+  EXPECT_FALSE(window0->showLine);
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Point: <100, 20, 1> = <0, -1, 20>");
+  EXPECT_EQ(lines.back(), "y0 = 20, y1 = 20");
+
+  // The stored line is normalised, so its row comes out as 20 or just below; painting truncates.
+  const int row = static_cast<int>(-window1->epipolarLine[2] / window1->epipolarLine[1]);
+  EXPECT_TRUE(row == 19 || row == 20) << row;
+  sendMessage(window1->hwnd, WM_PAINT, 0, 0);
+  for (int y : {row, 30}) {
+    std::uint8_t rgb[3];
+    ASSERT_TRUE(readSurfacePixel(window1->hwnd, 30, y, rgb[0], rgb[1], rgb[2]));
+    const long frameRed = std::lround(window1->frame->pixel(30, y).r * 255);
+    EXPECT_EQ(rgb[0], y == row ? 255 - frameRed : frameRed) << y;
+  }
+}
+
+TEST_F(Interaction, ALineIsLoggedWithTheCameraWidthBeforeAnyFrame) {
+  app->fundamental = Matrix(kTranslationF, 3, 3);
+  window1->showEpipolarLine(point(1, -1, 50));         // y = x + 50
+  EXPECT_EQ(log.lines().back(), "y0 = 50, y1 = 114");  // 64 pixels wide
+}
+
+TEST_F(Interaction, ACrossAtXZeroIsNotDrawn) {
+  ASSERT_TRUE(camera0->push(makeUniformFrame(kWidth, kHeight, 10, 20, 30)));
+  std::uint8_t r = 0, g = 0, b = 0;
+  window0->marker = point(0, 10, 1);
+  sendMessage(window0->hwnd, WM_PAINT, 0, 0);
+  ASSERT_TRUE(readSurfacePixel(window0->hwnd, 5, 10, r, g, b));
+  EXPECT_EQ(r, 10);
+  window0->marker = point(30, 10, 0);  // w does not matter for the drawing
+  sendMessage(window0->hwnd, WM_PAINT, 0, 0);
+  ASSERT_TRUE(readSurfacePixel(window0->hwnd, 15, 10, r, g, b));
+  EXPECT_EQ(r, 245);
+  ASSERT_TRUE(readSurfacePixel(window0->hwnd, 30, 25, r, g, b));
+  EXPECT_EQ(r, 245);
+  ASSERT_TRUE(readSurfacePixel(window0->hwnd, 31, 25, r, g, b));
+  EXPECT_EQ(r, 10);
+}
+
+TEST_F(Interaction, ARightClickFindsTheShiftedPixelAndMarksItWithWZero) {
+  useTranslation();
+  deliverStereoPair();
+  sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(30, 20));
+  EXPECT_EQ(window1->marker, point(30 + kShift, 20, 0));
+  EXPECT_FALSE(app->paused.load()) << "the search restores the pause flag";
+  EXPECT_TRUE(log.contains("Line: <0, -0.0499376, 0.998752>\n"));
+
+  // From window (1) the search runs with the transpose, back into window (0).
+  sendMessage(window1->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(40, 25));
+  EXPECT_EQ(window0->marker, point(40 - kShift, 25, 0));
+}
+
+TEST_F(Interaction, ClicksOutsideTheFrameReadNoPixels) {
+  useTranslation();
+  deliverStereoPair();
+  window1->marker = point(7, 7, 1);
+  sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(kWidth, 5));
+  sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(5, kHeight + 100));
+  EXPECT_EQ(window1->marker, point(7, 7, 1));
+  EXPECT_TRUE(app->trackedPoints.empty());
+  // Stored points from a larger picture, stepped to and compared.
+  app->correspondences = {{500, 400, 600, 450}};
+  key(window0, '1');
+  log.clear();
+  key(window0, 'X');
+  EXPECT_FALSE(log.contains(" - "));
+}
+
+TEST_F(Interaction, AMiddleClickInWindowZeroSetsABall) {
+  useTranslation();
+  deliverStereoPair();
+  const Colour expected = window0->frame->pixel(30, 20);
+  sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
+  ASSERT_EQ(app->trackedPoints.size(), 1u);
+  const TrackedPoint& ball = app->trackedPoints[0];
+  // The epipole still has its one starting element: the missing components count as 0.
+  const double depth = 0.001 * ((30 + kShift) * (30 + kShift) + 20 * 20);
+  EXPECT_EQ(ball.position, point(30, 20, depth));
+  EXPECT_EQ(ball.colour.r, expected.r);
+  EXPECT_EQ(ball.colour.g, expected.g);
+  EXPECT_EQ(ball.colour.b, expected.b);
+  EXPECT_EQ(window1->marker, point(30 + kShift, 20, 1));
+  EXPECT_EQ(log.lines().back(), "<30, 20, 1.625>");
+}
+
+TEST_F(Interaction, AMiddleClickInWindowOneOnlyComplains) {
+  MessageBoxScript boxes;
+  deliverStereoPair();
+  sendMessage(window1->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
+  ASSERT_EQ(boxes.calls().size(), 1u);
+  EXPECT_EQ(boxes.calls()[0].text, "You were supposed to click in the other window");
+  EXPECT_EQ(boxes.calls()[0].caption, "WRONG!!!");
+  EXPECT_EQ(boxes.calls()[0].type, MB_OK | MB_ICONEXCLAMATION);
+  EXPECT_EQ(boxes.calls()[0].owner, window1->hwnd);
+  EXPECT_TRUE(app->trackedPoints.empty());
+}
+
+TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
+  deliverStereoPair();
+  Image* frame0 = window0->frame;
+  Image* frame1 = window1->frame;
+  key(window1, 'E');
+  EXPECT_TRUE(app->paused.load());
+  ASSERT_TRUE(app->edgeWnd[1]);
+  EXPECT_FALSE(app->edgeWnd[0]);
+  EXPECT_EQ(app->edgeWnd[1]->getTitle(), "Edge Display");
+  EXPECT_EQ(app->edgeWnd[1]->frame->width, kWidth);
+  camera0->push(makeUniformFrame(kWidth, kHeight, 1, 2, 3));
+  camera1->push(makeUniformFrame(kWidth, kHeight, 1, 2, 3));
+  EXPECT_EQ(window0->frame, frame0);
+  EXPECT_EQ(window1->frame, frame1);
+
+  // A second E replaces the window of that slot.
+  const WindowHandle first = app->edgeWnd[1]->hwnd;
+  key(window1, 'E');
+  EXPECT_NE(app->edgeWnd[1]->hwnd, first);
+  EXPECT_FALSE(isWindow(first));
+  key(window0, 'E');
+  EXPECT_TRUE(app->edgeWnd[0]);
+
+  key(window0, 'P');
+  EXPECT_FALSE(app->paused.load());
+  camera0->push(makeUniformFrame(kWidth, kHeight, 1, 2, 3));
+  EXPECT_NE(window0->frame, frame0);
+
+  // An edge window closes on its own; the program goes on.
+  postMessage(app->edgeWnd[0]->hwnd, WM_CLOSE, 0, 0);
+  Message msg;
+  while (peekMessage(msg)) {
+    ASSERT_NE(msg.message, WM_QUIT);
+    dispatchMessage(msg);
+  }
+  EXPECT_FALSE(isWindow(app->edgeWnd[0]->hwnd));
+  EXPECT_TRUE(isWindow(window0->hwnd));
+}
+
+TEST_F(Interaction, EWithoutAFrameShowsNothing) {
+  key(window0, 'E');
+  EXPECT_FALSE(app->edgeWnd[0]);
+}
+
+TEST_F(Interaction, XLogsTheColoursUnderBothMarkersAndTheirDifference) {
+  camera0->push(makeUniformFrame(kWidth, kHeight, 255, 0, 0));
+  camera1->push(makeUniformFrame(kWidth, kHeight, 0, 0, 255));
+  window0->marker = point(3.9, 4, 1);
+  window1->marker = point(5, 6, 0);
+  key(window1, 'X');
+  EXPECT_EQ(log.lines().back(), "(240, 1, 1) - (0, 1, 1) = (-1, 0, 0)");
+}
+
+// Points at different depths seen by two cameras side by side: each keeps its row and moves
+// right by its own disparity, so the only F they fit is the horizontal translation.
+std::vector<Correspondence> pairsForTranslation(int count) {
+  std::vector<Correspondence> pairs;
+  for (int i = 0; i < count; ++i) {
+    const double x = 5 + 7 * i;
+    const double y = 3 + (i * 11) % 40;
+    pairs.push_back({x, y, x + 3 + (i * 5) % 9, y});
+  }
+  return pairs;
+}
+
+TEST_F(Interaction, SevenPairsAreTooFewToCalibrate) {
+  app->correspondences = pairsForTranslation(7);
+  key(window0, 'C');
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"Can't calibrate, too few points"}));
+  EXPECT_FALSE(app->calibrated);
+  EXPECT_EQ(app->fundamental, Matrix(3, 3));
+}
+
+TEST_F(Interaction, EightPairsCalibrateWithATestLineEachAndTheEpipoles) {
+  app->correspondences = pairsForTranslation(8);
+  key(window1, 'C');
+  EXPECT_TRUE(app->calibrated);
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "Working with 8 matches");
+  int tests = 0;
+  for (const std::string& line : lines) tests += line.rfind("Test results: ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(tests, 8);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("Epipole 0: <", 0), 0u);
+  EXPECT_EQ(lines.back().rfind("Epipole 1: <", 0), 0u);
+  EXPECT_EQ(app->epipole1.count(), 3);
+}
+
+}  // namespace
+}  // namespace epipolar
