@@ -1,7 +1,7 @@
 # End-to-end runs of the real program on the virtual rig, driven like a user would with
 # xdotool and a window manager's close request. The whole ctest run is inside xvfb-run.
 if(TARGET epipolar AND TARGET epipolar_xclose)
-  foreach(case close restore)
+  foreach(case close restore calibrate)
     add_test(NAME e2e_app_${case}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app_${case}.sh
               $<TARGET_FILE:epipolar> $<TARGET_FILE:epipolar_xclose>)
