@@ -1,5 +1,7 @@
 # End-to-end runs of the real program on the virtual rig, driven like a user would with
 # xdotool and a window manager's close request. The whole ctest run is inside xvfb-run.
+# They find windows by title and type into the focused window on the one shared display, so
+# each runs alone (RUN_SERIAL): a parallel test's windows or focus would take their input.
 if(TARGET epipolar AND TARGET epipolar_xclose)
   foreach(case close restore calibrate)
     add_test(NAME e2e_app_${case}
@@ -7,7 +9,8 @@ if(TARGET epipolar AND TARGET epipolar_xclose)
               $<TARGET_FILE:epipolar> $<TARGET_FILE:epipolar_xclose>)
     set_tests_properties(e2e_app_${case} PROPERTIES
       LABELS "xvfb"
-      TIMEOUT 120
+      TIMEOUT 180
+      RUN_SERIAL TRUE
       ENVIRONMENT "${EPIPOLAR_SANITIZER_ENV};SDL_VIDEODRIVER=x11")
   endforeach()
 endif()
