@@ -13,6 +13,7 @@
 //    and the pieces are merged in walking order with the same strict comparison.
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -357,10 +358,15 @@ ImagePosition searchAlongLineSplit(const Image& a,
   std::vector<Best> bests(pieces);
   std::vector<std::thread> helpers;
   for (unsigned piece = 1; piece < pieces; ++piece) {
-    helpers.emplace_back([&, piece] {
+    auto runPiece = [&, piece] {
       bests[piece] =
           searchSteps(b, samples, geometry, walk, bounds[piece], bounds[piece + 1], threshold);
-    });
+    };
+    try {
+      helpers.emplace_back(runPiece);
+    } catch (const std::system_error&) {
+      runPiece();  // no thread to be had: the same piece, on this thread
+    }
   }
   bests[0] = searchSteps(b, samples, geometry, walk, bounds[0], bounds[1], threshold);
   for (std::thread& helper : helpers) helper.join();
