@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "capture/gstreamer/FormatChoice.h"
@@ -32,6 +33,12 @@ namespace {
 constexpr const char* kStopWatching = "epipolar-stop-watching";
 constexpr auto kWatchPoll = std::chrono::milliseconds(200);
 constexpr auto kPullSlice = std::chrono::milliseconds(20);
+
+std::int64_t steadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 GstClockTime toClockTime(std::chrono::milliseconds ms) {
   return static_cast<GstClockTime>(ms.count()) * GST_MSECOND;
@@ -64,7 +71,10 @@ void setEntryName(CameraEntry& entry, const std::string& text) {
 }
 
 GstCamera::GstCamera(const CameraEntry* entry, SourceFactory makeSource, GstCameraOptions options)
-    : Camera(entry), name_(entry->name), makeSource_(std::move(makeSource)) {
+    : Camera(entry),
+      name_(entry->name),
+      makeSource_(std::move(makeSource)),
+      stallTimeout_(options.stallTimeout) {
   ensureGstInitialised();
   construct(options);
 }
@@ -255,6 +265,7 @@ GstFlowReturn GstCamera::onNewSample(GstElement* sink, gpointer self) {
 }
 
 void GstCamera::handleSample(GstSample* sample) {
+  lastFrameNs_.store(steadyNow(), std::memory_order_relaxed);
   handOff();
   struct HandOffOnReturn {
     ~HandOffOnReturn() { handOff(); }
@@ -323,6 +334,9 @@ void GstCamera::start(FrameCallback callback, void* context) {
   sizeChangeReported_ = false;
   errorReported_ = false;
   endReported_ = false;
+  ended_ = false;
+  stallReported_ = false;
+  lastFrameNs_.store(steadyNow(), std::memory_order_relaxed);
   stopWatching_ = false;
   handOff();
   gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
@@ -344,6 +358,20 @@ void GstCamera::stop() {
   Camera::stop();
 }
 
+void GstCamera::checkStall() {
+  const std::int64_t gap = steadyNow() - lastFrameNs_.load(std::memory_order_relaxed);
+  if (gap < std::chrono::duration_cast<std::chrono::nanoseconds>(stallTimeout_).count()) {
+    stallReported_ = false;
+    return;
+  }
+  // A source that failed or ended has said so already.
+  if (stallReported_ || errorReported_ || ended_ || stopWatching_) return;
+  stallReported_ = true;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(stallTimeout_.count()) / 1000);
+  reportFault(std::string("no frame for ") + seconds + " seconds, the source has stalled");
+}
+
 void GstCamera::reportFault(const std::string& text) { reportCaptureError(name_ + ": " + text); }
 
 void GstCamera::watchBus() {
@@ -354,6 +382,7 @@ void GstCamera::watchBus() {
   // that message could not be posted.
   for (;;) {
     MessagePtr message(gst_bus_timed_pop_filtered(bus.get(), toClockTime(kWatchPoll), wanted));
+    checkStall();
     if (!message) {
       if (stopWatching_) return;
       continue;
@@ -378,6 +407,7 @@ void GstCamera::watchBus() {
             GST_FORMAT_TIME,
             static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
             0);
+        ended_ = !looped;
         if (!endReported_) {
           endReported_ = true;
           reportFault(looped ? "end of stream, playing again from the start" : "end of stream");

@@ -22,9 +22,12 @@
 //
 // Runtime faults (device unplugged, bus error, end of stream) are reported once per start on
 // standard error, prefixed with the source's name; the pipeline stays as it is and the rest
-// of the program goes on. A source that ends and can seek plays again from its start.
-// An error that reads like a USB bandwidth shortage adds advice: lower resolution or MJPEG.
-// A bus watcher thread per started camera handles them; no GLib main loop is needed.
+// of the program goes on. A started source that delivers no frame for `stallTimeout` (and
+// reported no error or end) is reported once as stalled: "<name>: no frame for S seconds,
+// the source has stalled"; the report is armed again once frames flow. A source that ends and can
+// seek plays again from its start. An error that reads like a USB bandwidth shortage adds advice:
+// lower resolution or MJPEG. A bus watcher thread per started camera handles them; no GLib main
+// loop is needed.
 //
 // Threads: construction, start, stop and destruction on one thread (the UI thread);
 // requestSnapshot from any thread; frames on GStreamer's streaming thread. stop() returns
@@ -58,6 +61,8 @@ struct GstCameraOptions {
   std::string sourceError;
   // Longest wait for the first frame at construction.
   std::chrono::milliseconds negotiationTimeout{5000};
+  // Longest gap between frames of a started camera before it is reported as stalled.
+  std::chrono::milliseconds stallTimeout{5000};
 };
 
 class GstCamera : public Camera {
@@ -89,6 +94,8 @@ class GstCamera : public Camera {
   void failConstruction(const char* message, const std::string& detail = {});
   void handleSample(GstSample* sample);
   void watchBus();
+  // On the watcher thread: reports a stall once, re-armed by the next frame.
+  void checkStall();
   void reportFault(const std::string& text);
 
   static GstFlowReturn onNewSample(GstElement* sink, gpointer self);
@@ -109,6 +116,11 @@ class GstCamera : public Camera {
   std::atomic<bool> stopWatching_{false};
   bool errorReported_ = false;  // watcher thread only
   bool endReported_ = false;    // watcher thread only
+  bool ended_ = false;          // watcher thread only: end of stream that did not loop
+  bool stallReported_ = false;  // watcher thread only
+  std::chrono::milliseconds stallTimeout_{5000};
+  // steady_clock time of the last frame (or of start), in nanoseconds.
+  std::atomic<std::int64_t> lastFrameNs_{0};
 };
 
 // The monitor's video sources, ids 0, 1, 2, ... in the monitor's order.
@@ -137,6 +149,8 @@ class GstSourceCameraList : public CameraList {
 
   // Longest wait for the first frame when a camera opens.
   std::chrono::milliseconds negotiationTimeout{5000};
+  // Longest gap between frames of a started camera before it is reported as stalled.
+  std::chrono::milliseconds stallTimeout{5000};
 
  private:
   Kind kind_;

@@ -99,6 +99,7 @@ GstSourceCameraList::GstSourceCameraList(Kind kind, const std::vector<std::strin
 std::unique_ptr<Camera> GstSourceCameraList::openCamera(int i) {
   GstCameraOptions options;
   options.negotiationTimeout = negotiationTimeout;
+  options.stallTimeout = stallTimeout;
   GstCamera::SourceFactory makeSource;
   if (kind_ == Kind::Description) {
     makeSource = [description = sources_[i]](std::string& error) {

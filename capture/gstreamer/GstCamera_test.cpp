@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "capture/gstreamer/GstCameraLists.h"
 #include "log/testing/LogCapture.h"
@@ -324,6 +325,54 @@ TEST_F(GstCameraTest, AnErrorMidStreamIsReportedOnceAndOthersGoOn) {
   EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
 
   EXPECT_LE(brokenFrames.count(), 5);  // only what came before the failure
+}
+
+TEST_F(GstCameraTest, ASourceThatStallsIsReportedOnceAndOthersGoOn) {
+  // Raw frames through a pipe that the test feeds: frames flow while it writes and stop,
+  // without an error or an end, when it does not.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const std::string frame(16 * 12 * 3, '\x40');
+  auto feed = [&](int frames) {
+    for (int i = 0; i < frames; ++i) {
+      ASSERT_EQ(::write(pipeFds[1], frame.data(), frame.size()),
+                static_cast<ssize_t>(frame.size()));
+    }
+  };
+  feed(1);  // for the negotiation at construction
+  auto list = openPipelineCameraList(
+      {"fdsrc fd=" + std::to_string(pipeFds[0]) +
+           " ! rawvideoparse width=16 height=12 format=rgb framerate=100/1",
+       "videotestsrc is-live=true ! video/x-raw,width=32,height=24,framerate=100/1"});
+  auto* sources = static_cast<GstSourceCameraList*>(list.get());
+  sources->stallTimeout = 400ms;
+  auto stalling = list->openCamera(0);
+  auto healthy = list->openCamera(1);
+  ASSERT_EQ(stalling->frameWidth(), 16);
+  ASSERT_EQ(healthy->frameWidth(), 32);
+
+  Receiver stallingFrames, healthyFrames;
+  ::testing::internal::CaptureStderr();
+  stalling->start(&Receiver::onFrame, &stallingFrames);
+  healthy->start(&Receiver::onFrame, &healthyFrames);
+  feed(5);
+  ASSERT_TRUE(stallingFrames.waitFor(5));
+  // Three timeouts without a frame: still one report; the other camera keeps delivering.
+  std::this_thread::sleep_for(1200ms);
+  const int healthyBefore = healthyFrames.count();
+  ASSERT_TRUE(healthyFrames.waitFor(healthyBefore + 10));
+  // Frames again, then a second stall: reported again.
+  feed(5);
+  ASSERT_TRUE(stallingFrames.waitFor(10));
+  std::this_thread::sleep_for(700ms);
+  stalling->stop();  // returns although the source blocks in its read
+  healthy->stop();
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  const std::string line =
+      list->entry(0)->name + std::string(": no frame for 0.4 seconds, the source has stalled\n");
+  EXPECT_EQ(errors, line + line);
 }
 
 TEST_F(GstCameraTest, AFileThatEndsPlaysAgainAndSaysSoOnce) {
