@@ -258,7 +258,7 @@ void printRunFigures() {
         "us",
         baseline,
         value / baseline,
-        target ? "ratio<=1.6" : "-");
+        target ? "ratio<=1.3" : "-");
   }
 }
 

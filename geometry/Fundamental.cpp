@@ -24,12 +24,15 @@
 
 namespace epipolar {
 
-RandSequence::RandSequence() { initstate_r(1, state_, sizeof state_, &data_); }
-
-int RandSequence::next() {
-  int32_t value = 0;
-  random_r(&data_, &value);
-  return value;
+RandSequence::RandSequence() {
+  // Let the C library lay out and warm up the table, then step it here.
+  random_data data{};
+  alignas(std::int32_t) char state[128]{};
+  initstate_r(1, state, sizeof state, &data);
+  const std::int32_t* table = data.state;
+  for (int k = 0; k < kDegree; ++k) table_[k] = static_cast<std::uint32_t>(table[k]);
+  front_ = static_cast<int>(data.fptr - table);
+  rear_ = static_cast<int>(data.rptr - table);
 }
 
 namespace {

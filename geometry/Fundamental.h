@@ -23,6 +23,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <list>
 #include <span>
@@ -38,19 +39,29 @@ inline constexpr double kAssumedInlierFraction = 0.4;
 inline constexpr int kSwapsPerSample = 100;
 inline constexpr double inlierThreshold = 0.25;
 
-// Produces the sequence of glibc's rand() as it runs without srand(): random_r over a private
-// state after initstate_r(1, state, 128). Each instance starts the sequence afresh.
+// Produces the sequence of glibc's rand() as it runs without srand(). The table is the one
+// initstate_r(1, state, 128) leaves (an additive feedback generator of degree 31, separation
+// 3); next() then takes the step random_r takes, without its call and type dispatch (a
+// calibration draws 200 values per run). Each instance starts the sequence afresh.
 class RandSequence {
  public:
   RandSequence();
   RandSequence(const RandSequence&) = delete;
   RandSequence& operator=(const RandSequence&) = delete;
   // The next value in [0, RAND_MAX].
-  int next();
+  int next() {
+    // Unsigned arithmetic: the sum wraps modulo 2^32 as random_r's does.
+    const std::uint32_t value = table_[front_] += table_[rear_];
+    front_ = front_ + 1 == kDegree ? 0 : front_ + 1;
+    rear_ = rear_ + 1 == kDegree ? 0 : rear_ + 1;
+    return static_cast<int>(value >> 1);
+  }
 
  private:
-  random_data data_{};
-  char state_[128]{};
+  static constexpr int kDegree = 31;
+  std::array<std::uint32_t, kDegree> table_{};
+  int front_ = 0;
+  int rear_ = 0;
 };
 
 // The generator estimateFundamental draws from when none is given. Its position carries over
