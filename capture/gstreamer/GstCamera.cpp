@@ -401,6 +401,8 @@ void GstCamera::watchBus() {
         }
         break;
       case GST_MESSAGE_EOS: {
+        // The end that follows an error belongs to it: the pipeline stays as it is.
+        if (errorReported_) break;
         // A file plays again from its start; a source that cannot seek stays on its last frame.
         const bool looped = gst_element_seek_simple(
             pipeline_.get(),

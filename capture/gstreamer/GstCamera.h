@@ -22,7 +22,8 @@
 //
 // Runtime faults (device unplugged, bus error, end of stream) are reported once per start on
 // standard error, prefixed with the source's name; the pipeline stays as it is and the rest
-// of the program goes on. A started source that delivers no frame for `stallTimeout` (and
+// of the program goes on (an end of stream after an error is part of the error: it is neither
+// reported nor played again). A started source that delivers no frame for `stallTimeout` (and
 // reported no error or end) is reported once as stalled: "<name>: no frame for S seconds,
 // the source has stalled"; the report is armed again once frames flow. A source that ends and can
 // seek plays again from its start. An error that reads like a USB bandwidth shortage adds advice:

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "log/DebugStream.h"
@@ -24,6 +25,9 @@ void ensureGstInitialised() {
 
 void reportCaptureError(std::string_view line) {
   std::string text(line);
+  // GStreamer's debug texts may span lines; the report stays one line.
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   text.push_back('\n');
   writeAll(STDERR_FILENO, text);
 }

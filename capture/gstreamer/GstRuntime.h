@@ -5,7 +5,8 @@
 // them) decode like PNG and JPEG.
 //
 // reportCaptureError() writes one line to standard error with a single write, so lines from
-// several streaming threads never interleave.
+// several streaming threads never interleave; line breaks inside the text (GStreamer's debug
+// details have them) become blanks.
 #pragma once
 
 #include <gst/gst.h>
@@ -18,7 +19,7 @@ namespace epipolar::gst {
 
 void ensureGstInitialised();
 
-// Writes `line` and a line feed to standard error in one write.
+// Writes `line`, its line breaks made blanks, and a line feed to standard error in one write.
 void reportCaptureError(std::string_view line);
 
 struct ObjectUnref {
