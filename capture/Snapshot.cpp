@@ -23,7 +23,8 @@ bool writeFileReplacing(const std::string& path,
                         std::size_t size,
                         std::string& error) {
   const std::string temporary = path + ".part";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
     error = std::strerror(errno);
     return false;

@@ -21,7 +21,14 @@ VirtualCamera::~VirtualCamera() { stop(); }
 
 void VirtualCamera::start(FrameCallback callback, void* context) {
   Camera::start(callback, context);
-  if (worker_.joinable()) return;
+  if (worker_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!stopRequested_) return;  // already running: only the receiver changed
+    }
+    worker_.join();  // a thread told to stop from its own callback is finishing
+    workerId_.store(std::thread::id());
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopRequested_ = false;
@@ -35,12 +42,20 @@ void VirtualCamera::stop() {
     stopRequested_ = true;
   }
   wake_.notify_all();
+  // From the frame callback itself the thread cannot wait for itself: it ends after the
+  // callback returns, delivers nothing more, and is joined by the next start or stop.
+  if (workerId_.load() == std::this_thread::get_id()) {
+    Camera::stop();
+    return;
+  }
   if (worker_.joinable()) worker_.join();
+  workerId_.store(std::thread::id());
   Camera::stop();
 }
 
 void VirtualCamera::run() {
   using Clock = std::chrono::steady_clock;
+  workerId_.store(std::this_thread::get_id());
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopRequested_) {
     // Frame k shows the scene at k periods after the epoch, in both cameras. A late frame

@@ -14,10 +14,13 @@
 //
 // Threads: start and stop on one controlling thread (the UI thread); frames and snapshots
 // happen on the camera's own thread. stop() joins that thread, so when it returns no
-// delivery is running and none follows; it must not be called from inside the callback.
-// start() after stop() starts a new thread.
+// delivery is running and none follows. Called from inside the frame callback, stop() cannot
+// wait for its own thread: it returns at once, no further frame is delivered, and the thread
+// is joined by the next start, stop or the destructor. start() after stop() starts a new
+// thread; start() while running only replaces the receiver.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -51,7 +54,8 @@ class VirtualCamera : public Camera {
   VirtualView view_;
   std::chrono::steady_clock::time_point epoch_;
   Snapshot snapshot_;
-  std::thread worker_;
+  std::thread worker_;                       // touched only by the controlling thread
+  std::atomic<std::thread::id> workerId_{};  // the running worker's id, set by itself
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopRequested_ = false;  // guarded by mutex_

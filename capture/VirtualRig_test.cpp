@@ -118,6 +118,30 @@ TEST(VirtualCamera, BothCamerasRunTogetherAndStopByDestruction) {
   EXPECT_EQ(left.afterStop.load() + right.afterStop.load(), 0);
 }
 
+struct SelfStopper {
+  Camera* camera = nullptr;
+  std::atomic<int> frames{0};
+  static void onFrame(std::unique_ptr<Image>, void* context) {
+    auto* self = static_cast<SelfStopper*>(context);
+    self->frames.fetch_add(1);
+    self->camera->stop();
+  }
+};
+
+TEST(VirtualCamera, StopFromTheCallbackEndsDeliveryWithoutDeadlock) {
+  auto camera = sharedRig().openCamera(0);
+  SelfStopper stopper;
+  stopper.camera = camera.get();
+  camera->start(&SelfStopper::onFrame, &stopper);
+  for (int i = 0; i < 400 && stopper.frames.load() == 0; ++i) std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(stopper.frames.load(), 1);
+  // It starts again, and the destructor joins whatever thread is left.
+  Receiver receiver;
+  camera->start(&Receiver::onFrame, &receiver);
+  EXPECT_TRUE(receiver.waitFor(1));
+}
+
 class VirtualCameraSnapshot : public ::testing::Test {
  protected:
   void SetUp() override {
