@@ -202,6 +202,17 @@ TEST_F(Interaction, ClicksOutsideTheFrameReadNoPixels) {
   EXPECT_FALSE(log.contains(" - "));
 }
 
+TEST_F(Interaction, SearchesNeedAFrameInBothWindows) {
+  useTranslation();
+  ASSERT_TRUE(camera0->push(texturedFrame(kWidth, kHeight, 0)));
+  window1->marker = point(7, 7, 1);
+  sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(30, 20));
+  sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
+  EXPECT_EQ(window1->marker, point(7, 7, 1));
+  EXPECT_TRUE(app->trackedPoints.empty());
+  EXPECT_FALSE(log.contains("Line: "));
+}
+
 TEST_F(Interaction, AMiddleClickInWindowZeroSetsABall) {
   useTranslation();
   deliverStereoPair();

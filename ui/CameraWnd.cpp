@@ -151,19 +151,28 @@ void CameraWnd::leftClickCalibrated(double x, double y) {
   invalidate();
 }
 
-void CameraWnd::rightClick(double x, double y) {
-  CameraWnd* other = otherWindow();
+bool CameraWnd::canSearchFrom(double x, double y) {
   {
-    // The search reads both frames; a point outside this frame has nothing to compare.
     std::lock_guard lock(frameLock);
-    if (frame == nullptr || !frame->containsPoint(x, y)) return;
+    if (frame == nullptr || !frame->containsPoint(x, y)) return false;
   }
+  CameraWnd* other = otherWindow();
+  std::lock_guard lock(other->frameLock);
+  return other->frame != nullptr;
+}
+
+void CameraWnd::rightClick(double x, double y) {
+  // The search compares this frame at (x, y) with the other frame: without both there is
+  // nothing to find.
+  if (!canSearchFrom(x, y)) return;
+  CameraWnd* other = otherWindow();
   const MatchPoint match = app->findMatch(this, x, y);
   other->marker = point3(match.x, match.y, 0.0);
   other->invalidate();
 }
 
 void CameraWnd::setBall(double x, double y) {
+  if (!canSearchFrom(x, y)) return;
   Colour colour;
   {
     std::lock_guard lock(frameLock);

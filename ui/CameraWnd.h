@@ -78,6 +78,8 @@ class CameraWnd : public LiveImageWnd {
 
  private:
   void paint();
+  // True when this frame holds (x, y) and the other window holds a frame.
+  bool canSearchFrom(double x, double y);
   void leftClickCalibrated(double x, double y);
   void rightClick(double x, double y);
   void setBall(double x, double y);
