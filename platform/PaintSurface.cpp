@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "platform/PlatformInternal.h"
 
 namespace epipolar {
@@ -102,6 +106,31 @@ bool clipSegment(double& x0,
   return true;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// One row of 24-bit BGR pixels onto a row of SDL_PIXELFORMAT_RGB888 pixels (blue, green, red,
+// unused byte in memory order), as SDL_ConvertPixels converts it: the three colour bytes are
+// copied and the unused byte keeps its value. Four pixels per step with one byte shuffle; the
+// step reads 16 source bytes, so it stops two pixels early to stay inside the row.
+__attribute__((target("ssse3"))) void bgr24ToXrgb8888Row(const std::uint8_t* source,
+                                                         std::uint8_t* target,
+                                                         int columns) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i unused = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  int x = 0;
+  for (; x + 6 <= columns; x += 4) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * x));
+    __m128i* out = reinterpret_cast<__m128i*>(target + 4 * x);
+    const __m128i kept = _mm_and_si128(_mm_loadu_si128(out), unused);
+    _mm_storeu_si128(out, _mm_or_si128(kept, _mm_shuffle_epi8(pixels, spread)));
+  }
+  for (; x < columns; ++x) {
+    target[4 * x] = source[3 * x];
+    target[4 * x + 1] = source[3 * x + 1];
+    target[4 * x + 2] = source[3 * x + 2];
+  }
+}
+#endif
+
 }  // namespace
 
 PaintSurface::PaintSurface(WindowHandle hwnd) : window(hwnd) {
@@ -126,6 +155,13 @@ void PaintSurface::blit(const Image& image) {
   const int columns = std::min(image.width, s->w);
   const int rows = std::min(image.height, s->h);
   if (columns <= 0 || rows <= 0) return;
+#if defined(__x86_64__) || defined(__i386__)
+  // The usual window surface (X11 and offscreen): the frame's rows four bytes a pixel.
+  if (s->format->format == SDL_PIXELFORMAT_RGB888 && __builtin_cpu_supports("ssse3")) {
+    for (int y = 0; y < rows; ++y) bgr24ToXrgb8888Row(image.row(y), pixelAddress(s, 0, y), columns);
+    return;
+  }
+#endif
   for (int y = 0; y < rows; ++y) {
     SDL_ConvertPixels(columns,
                       1,

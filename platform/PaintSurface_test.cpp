@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -93,6 +94,36 @@ TEST_F(PaintSurfaceTest, BlitCopiesPaddedBottomUpRowsUnscaledAtTheCorner) {
               : Rgb{255, 255, 255};
       EXPECT_EQ(at(x, y), expected) << x << "," << y;
     }
+}
+
+TEST_F(PaintSurfaceTest, BlitCopiesEveryPixelOfEveryWidth) {
+  // Widths around the four-pixel steps of the row copy, with and without row padding, and
+  // pixels that differ in every byte.
+  std::uint32_t seed = 12345;
+  auto nextByte = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(seed >> 24);
+  };
+  for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 16}) {
+    auto image = Image::blank(width, kHeight);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < 3 * width; ++x) image->row(y)[x] = nextByte();
+    {
+      PaintSurface surface(hwnd);
+      surface.blit(*image);
+    }
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const std::uint8_t* p = image->row(y) + 3 * x;
+        const Rgb expected = x < width ? Rgb{p[2], p[1], p[0]} : Rgb{255, 255, 255};
+        ASSERT_EQ(at(x, y), expected) << "width " << width << " at " << x << "," << y;
+      }
+    // White again for the next width.
+    auto white = Image::blank(kWidth, kHeight);
+    std::fill_n(white->row(kHeight - 1), white->stride() * kHeight, std::uint8_t{255});
+    PaintSurface surface(hwnd);
+    surface.blit(*white);
+  }
 }
 
 TEST_F(PaintSurfaceTest, BlitOfALargerPictureIsCutOff) {

@@ -4,6 +4,9 @@
 
 #include <SDL.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,6 +47,66 @@ std::atomic<std::uint32_t> nextWindowId{1};
 
 // Events may be pushed from capture threads while the UI thread starts or stops the platform.
 std::atomic<bool> eventsReady{false};
+
+// Video drivers without a blocking wait of their own (offscreen, dummy) make SDL_WaitEvent
+// poll the queue every millisecond, which costs a few percent of a core while idle. For them
+// getMessage sleeps on this instead: every event this layer pushes (paints, posted messages,
+// quits, from any thread) is counted after it is queued and wakes the waiter. SDL's own
+// events (window events, input, signals) are queued while events are pumped on the UI
+// thread, so the sleep is capped at kPumpInterval.
+struct QueueWakeup {
+  std::mutex mutex;
+  std::condition_variable added;
+  std::uint64_t count = 0;  // events pushed so far
+};
+QueueWakeup& queueWakeup() {
+  static QueueWakeup wakeup;
+  return wakeup;
+}
+constexpr auto kPumpInterval = std::chrono::milliseconds(10);
+std::atomic<bool> waitsByPolling{false};  // set at start-up from the driver's name
+
+// SDL_PushEvent, then a wake-up of a sleeping getMessage.
+int pushEvent(SDL_Event& e) {
+  const int result = SDL_PushEvent(&e);
+  if (result == 1 && waitsByPolling.load(std::memory_order_relaxed)) {
+    QueueWakeup& wakeup = queueWakeup();
+    {
+      std::lock_guard lock(wakeup.mutex);
+      ++wakeup.count;
+    }
+    wakeup.added.notify_one();
+  }
+  return result;
+}
+
+std::uint64_t addedEvents() {
+  QueueWakeup& wakeup = queueWakeup();
+  std::lock_guard lock(wakeup.mutex);
+  return wakeup.count;
+}
+
+// Waits for an event as SDL_WaitEvent does (1: an event taken, 0: an error).
+int waitEvent(SDL_Event& e) {
+  if (!waitsByPolling.load(std::memory_order_relaxed)) return SDL_WaitEvent(&e);
+  for (;;) {
+    // Read before looking, so an event added after the look ends the sleep at once.
+    const std::uint64_t seen = addedEvents();
+    SDL_PumpEvents();
+    switch (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT)) {
+      case -1:
+        return 0;
+      case 0: {
+        QueueWakeup& wakeup = queueWakeup();
+        std::unique_lock lock(wakeup.mutex);
+        wakeup.added.wait_for(lock, kPumpInterval, [&] { return wakeup.count != seen; });
+        break;
+      }
+      default:
+        return 1;
+    }
+  }
+}
 
 void fillCreate(CreateStruct& cs, void* param, const char* title, int x, int y, int w, int h) {
   cs.createParams = param;
@@ -165,7 +228,7 @@ void queueQuit(int exitCode) {
   SDL_Event e{};
   e.type = s.quitEvent;
   e.user.code = exitCode;
-  if (SDL_PushEvent(&e) != 1) {
+  if (pushEvent(e) != 1) {
     s.quitFlag = true;
     s.quitCode = exitCode;
   }
@@ -314,6 +377,9 @@ bool ensureStarted() {
   s.paintEvent = first;
   s.postEvent = first + 1;
   s.quitEvent = first + 2;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  waitsByPolling.store(driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
+                                             std::strcmp(driver, "dummy") == 0));
   s.started = true;
   eventsReady.store(true);
   return true;
@@ -446,7 +512,7 @@ void invalidate(WindowHandle hwnd) {
   SDL_Event e{};
   e.type = s.paintEvent;
   e.user.windowID = hwnd.id;
-  if (SDL_PushEvent(&e) != 1) it->second->paintPending.store(false);
+  if (pushEvent(e) != 1) it->second->paintPending.store(false);
 }
 
 LRESULT defWindowProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM) {
@@ -480,7 +546,7 @@ bool getMessage(Message& msg) {
   for (;;) {
     if (takeQuitFlag(msg)) return false;
     SDL_Event e;
-    if (SDL_WaitEvent(&e) != 1) {
+    if (waitEvent(e) != 1) {
       platform_internal::logSdlError("SDL_WaitEvent failed");
       msg = Message{};
       msg.message = WM_QUIT;
@@ -522,7 +588,7 @@ bool postMessage(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   e.user.code = static_cast<Sint32>(msg);
   e.user.data1 = reinterpret_cast<void*>(wParam);
   e.user.data2 = reinterpret_cast<void*>(lParam);
-  return SDL_PushEvent(&e) == 1;
+  return pushEvent(e) == 1;
 }
 
 void postQuitMessage(int exitCode) {
