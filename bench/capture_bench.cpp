@@ -1,40 +1,61 @@
-// CPU per frame of the whole delivery path (pipeline, BGR conversion, bottom-up BMP block,
-// new Image, hand-over to a receiver that replaces its previous frame) for two 640x480 30 fps
-// streams, against a bare pipeline doing the same conversion into an appsink whose callback
-// only drops the sample. Both run in the same process, one after the other, for the same time;
-// the ratio is printed at the end (target: at most 1.5), with a RESULT line for bench/run.
+// The frame path of two 640x480 30 fps GStreamer camera streams, against a bare pipeline doing
+// the same conversion into an appsink whose callback only drops the sample. Three cases run in
+// the same process, one after the other, each for the same time after the same warm-up:
+//   bare pipeline    source, BGR conversion, appsink dropping each sample;
+//   delivery path    the camera's path: pipeline, BGR conversion, bottom-up BMP block, new
+//                    Image, hand-over to a receiver that replaces its previous frame;
+//   window path      the delivery path into two frame windows (LiveImageWnd) whose paints
+//                    blit each frame onto the window surface (SDL offscreen driver), with the
+//                    message loop on this thread, as in the program.
+// Figures (RESULT lines for bench/run):
+//   capture_delivery_2x640x480, frame_path_2x640x480  CPU per delivered frame over the bare
+//     pipeline's (whole process, all threads: the streaming threads count); target <= 1.5.
+//   frame_path_rss_growth  resident memory (/proc/self/statm) at the end of the window case
+//     minus after its warm-up, in KiB; target < 1024.
+//   frame_path_latency_median, frame_path_latency_p99  from a frame's arrival (the camera's
+//     call of the window's frame receiver) to the end of the paint that showed it on the
+//     window surface, over every painted frame. Frames replaced before a paint reached them
+//     are counted (frames_unpainted), not timed. No target.
 //
-// CPU time is the whole process's (all threads), so the streaming threads count.
-// --capture_seconds=N sets the measuring time per case (default 3; 10 for the full run).
+// Measuring time per case: --capture_seconds=N, else $EPIPOLAR_CAPTURE_SECONDS, else 5
+// (the full measurement is 60).
 #include <benchmark/benchmark.h>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchReport.h"
 #include "capture/gstreamer/GstCameraLists.h"
 #include "capture/gstreamer/GstRuntime.h"
+#include "platform/Platform.h"
+#include "ui/LiveImageWnd.h"
 
 namespace {
 
-double measureSeconds = 3.0;
-constexpr auto kWarmUp = std::chrono::milliseconds(500);
+double measureSeconds = 5.0;
+constexpr auto kWarmUp = std::chrono::seconds(2);
 constexpr int kStreams = 2;
 
-// Both cases share the source, so only what follows it differs.
+// All cases share the source, so only what follows it differs.
 constexpr const char* kSource =
     "videotestsrc is-live=true pattern=ball "
     "! video/x-raw,format=I420,width=640,height=480,framerate=30/1";
+
+using Clock = std::chrono::steady_clock;
 
 double processCpuSeconds() {
   timespec now{};
@@ -42,40 +63,56 @@ double processCpuSeconds() {
   return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
+// Resident set size in bytes, from the second field of /proc/self/statm (pages).
+long residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
 struct Result {
   double cpuSecondsPerFrame = 0;
   long frames = 0;
+  long rssGrowth = 0;  // bytes
 };
-Result bare, delivery;
+Result bare, delivery, window;
 
-// Like a camera window: keeps the newest frame, deletes the one it replaces.
-struct Window {
+// Like a camera window without the window: keeps the newest frame, deletes the one it
+// replaces.
+struct Receiver {
   std::mutex mutex;
   std::unique_ptr<epipolar::Image> frame;
   std::atomic<long> frames{0};
   static void onFrame(std::unique_ptr<epipolar::Image> image, void* context) {
-    auto* self = static_cast<Window*>(context);
+    auto* self = static_cast<Receiver*>(context);
     std::lock_guard lock(self->mutex);
     self->frame = std::move(image);
     self->frames.fetch_add(1, std::memory_order_relaxed);
   }
 };
 
+// Waits out the warm-up, then measures CPU, frames and resident growth over the measuring
+// time. `frames` returns the frames delivered so far.
 template <typename Frames>
-Result measure(Frames frames) {
+Result measure(Frames frames, std::atomic<bool>* measuring = nullptr) {
   std::this_thread::sleep_for(kWarmUp);
   const long framesBefore = frames();
+  const long rssBefore = residentBytes();
   const double cpuBefore = processCpuSeconds();
+  if (measuring != nullptr) measuring->store(true);
   std::this_thread::sleep_for(std::chrono::duration<double>(measureSeconds));
+  if (measuring != nullptr) measuring->store(false);
   const double cpu = processCpuSeconds() - cpuBefore;
   const long count = frames() - framesBefore;
-  return Result{count > 0 ? cpu / count : 0.0, count};
+  return Result{count > 0 ? cpu / count : 0.0, count, residentBytes() - rssBefore};
 }
 
 void report(benchmark::State& state, const Result& result) {
   state.SetIterationTime(measureSeconds);
   state.counters["cpu_us_per_frame"] = result.cpuSecondsPerFrame * 1e6;
   state.counters["frames"] = static_cast<double>(result.frames);
+  state.counters["rss_growth_KiB"] = static_cast<double>(result.rssGrowth) / 1024.0;
 }
 
 void BM_BareConversionPipeline(benchmark::State& state) {
@@ -114,15 +151,15 @@ void BM_CameraDeliveryPath(benchmark::State& state) {
   for (auto _ : state) {
     auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
     std::vector<std::unique_ptr<epipolar::Camera>> cameras;
-    std::vector<std::unique_ptr<Window>> windows;
+    std::vector<std::unique_ptr<Receiver>> receivers;
     for (int i = 0; i < kStreams; ++i) {
       cameras.push_back(list->openCamera(i));
-      windows.push_back(std::make_unique<Window>());
-      cameras.back()->start(&Window::onFrame, windows.back().get());
+      receivers.push_back(std::make_unique<Receiver>());
+      cameras.back()->start(&Receiver::onFrame, receivers.back().get());
     }
     delivery = measure([&] {
       long total = 0;
-      for (auto& window : windows) total += window->frames.load();
+      for (auto& receiver : receivers) total += receiver->frames.load();
       return total;
     });
     for (auto& camera : cameras) camera->stop();
@@ -130,12 +167,134 @@ void BM_CameraDeliveryPath(benchmark::State& state) {
   }
 }
 
+// ---- the window path ----
+
+constexpr epipolar::UINT kEndMessage = epipolar::WM_USER + 0x31;
+
+std::atomic<bool> measuringLatency{false};
+std::mutex latencyMutex;
+std::vector<double> latenciesMs;
+long unpaintedFrames = 0;
+
+// A frame window that notes when each frame arrives and when the paint that showed it ended.
+class TimedWindow : public epipolar::LiveImageWnd {
+ public:
+  using LiveImageWnd::LiveImageWnd;
+
+  void onFrame(epipolar::Image* newFrame) override {
+    {
+      std::lock_guard lock(timesMutex_);
+      // The frame this one replaces, if no paint has shown it yet, never appears.
+      if (waiting_ != nullptr && measuringLatency.load()) ++unpainted_;
+      waiting_ = newFrame;
+      arrival_ = Clock::now();
+    }
+    frames.fetch_add(1, std::memory_order_relaxed);
+    LiveImageWnd::onFrame(newFrame);
+  }
+
+  epipolar::LRESULT handleMessage(epipolar::UINT msg,
+                                  epipolar::WPARAM wParam,
+                                  epipolar::LPARAM lParam) override {
+    if (msg == kEndMessage) {
+      epipolar::postQuitMessage(0);
+      return 0;
+    }
+    if (msg != epipolar::WM_PAINT) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+    const epipolar::Image* before = shown();
+    const epipolar::LRESULT result = LiveImageWnd::handleMessage(msg, wParam, lParam);
+    const Clock::time_point painted = Clock::now();
+    // Only a frame that stayed in place through the whole paint is known to be the one shown.
+    if (before != nullptr && before == shown()) {
+      std::lock_guard lock(timesMutex_);
+      if (waiting_ == before) {
+        if (measuringLatency.load()) {
+          std::lock_guard all(latencyMutex);
+          latenciesMs.push_back(
+              std::chrono::duration<double, std::milli>(painted - arrival_).count());
+        }
+        waiting_ = nullptr;
+      }
+    }
+    return result;
+  }
+
+  long unpainted() {
+    std::lock_guard lock(timesMutex_);
+    return unpainted_;
+  }
+
+  std::atomic<long> frames{0};
+
+ private:
+  const epipolar::Image* shown() {
+    std::lock_guard lock(frameLock);
+    return frame;
+  }
+
+  std::mutex timesMutex_;
+  const epipolar::Image* waiting_ = nullptr;  // the newest frame, until a paint shows it
+  Clock::time_point arrival_;
+  long unpainted_ = 0;
+};
+
+void BM_WindowFramePath(benchmark::State& state) {
+  for (auto _ : state) {
+    auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
+    std::vector<std::unique_ptr<epipolar::Camera>> cameras;
+    std::vector<std::unique_ptr<TimedWindow>> windows;
+    for (int i = 0; i < kStreams; ++i) {
+      cameras.push_back(list->openCamera(i));
+      windows.push_back(std::make_unique<TimedWindow>(cameras.back().get(), 660 * i, 0));
+      windows.back()->show(true);
+    }
+    for (auto& w : windows) w->startCamera();
+    {
+      std::lock_guard lock(latencyMutex);
+      latenciesMs.clear();
+    }
+    std::thread measurer([&] {
+      window = measure(
+          [&] {
+            long total = 0;
+            for (auto& w : windows) total += w->frames.load();
+            return total;
+          },
+          &measuringLatency);
+      epipolar::postMessage(windows.front()->hwnd, kEndMessage, 0, 0);
+    });
+    epipolar::Message msg;
+    while (epipolar::getMessage(msg)) epipolar::dispatchMessage(msg);
+    measurer.join();
+    for (auto& w : windows) w->stopCamera();
+    unpaintedFrames = 0;
+    for (auto& w : windows) unpaintedFrames += w->unpainted();
+    windows.clear();
+    report(state, window);
+    std::lock_guard lock(latencyMutex);
+    state.counters["painted"] = static_cast<double>(latenciesMs.size());
+    state.counters["frames_unpainted"] = static_cast<double>(unpaintedFrames);
+  }
+}
+
 BENCHMARK(BM_BareConversionPipeline)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_CameraDeliveryPath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_WindowFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+double percentile(std::vector<double> values, double share) {
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(share * values.size()));
+  return values[index];
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The windows are painted in memory: no display is needed or touched.
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  if (const char* seconds = std::getenv("EPIPOLAR_CAPTURE_SECONDS")) {
+    measureSeconds = std::atof(seconds);
+  }
   std::vector<char*> rest;
   for (int i = 0; i < argc; ++i) {
     constexpr const char* kFlag = "--capture_seconds=";
@@ -147,22 +306,38 @@ int main(int argc, char** argv) {
   }
   int restCount = static_cast<int>(rest.size());
   benchmark::Initialize(&restCount, rest.data());
+  if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (bare.cpuSecondsPerFrame > 0 && delivery.cpuSecondsPerFrame > 0) {
-    std::printf(
-        "delivery path %.1f us/frame, bare pipeline %.1f us/frame, ratio %.2f (target <= 1.5)\n",
-        delivery.cpuSecondsPerFrame * 1e6,
-        bare.cpuSecondsPerFrame * 1e6,
-        delivery.cpuSecondsPerFrame / bare.cpuSecondsPerFrame);
-    // The line bench/run collects: an overhead over the bare pipeline, so value / baseline.
-    std::printf("RESULT capture_delivery_2x640x480 %.1f us %.1f %.2f ratio<=1.5\n",
-                delivery.cpuSecondsPerFrame * 1e6,
+  epipolar::shutdownPlatform();
+
+  using epipolar::bench::printResult;
+  if (bare.cpuSecondsPerFrame <= 0) {
+    // Filtered out, or no frames: nothing to compare with.
+    std::printf("capture_bench: the bare pipeline was not measured\n");
+    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 ? 0 : 1;
+  }
+  auto overhead = [&](const char* figure, const Result& result) {
+    if (result.frames == 0) return;
+    // An overhead over the bare pipeline, so value / baseline.
+    printResult(figure,
+                result.cpuSecondsPerFrame * 1e6,
+                "us",
                 bare.cpuSecondsPerFrame * 1e6,
-                delivery.cpuSecondsPerFrame / bare.cpuSecondsPerFrame);
-  } else {
-    std::printf("capture_bench: no frames were measured\n");
-    return 1;
+                result.cpuSecondsPerFrame / bare.cpuSecondsPerFrame,
+                "ratio<=1.5");
+  };
+  overhead("capture_delivery_2x640x480", delivery);
+  overhead("frame_path_2x640x480", window);
+  if (window.frames > 0) {
+    printResult("frame_path_rss_growth",
+                static_cast<double>(window.rssGrowth) / 1024.0,
+                "KiB",
+                "value<1024");
+    if (!latenciesMs.empty()) {
+      printResult("frame_path_latency_median", percentile(latenciesMs, 0.5), "ms", "-");
+      printResult("frame_path_latency_p99", percentile(latenciesMs, 0.99), "ms", "-");
+    }
   }
   return 0;
 }
