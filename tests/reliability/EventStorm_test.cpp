@@ -50,14 +50,14 @@ const bool mesaDriverPinned = [] {
 
 long stormEvents() {
   if (const char* events = std::getenv("EPIPOLAR_STORM_EVENTS")) return std::atol(events);
-  return reliability::count(4000, 100000);
+  return reliability::count(10000, 100000);
 }
 
 // A textured frame, shifted right by `shift` pixels, different for every `seed`.
 std::unique_ptr<Image> texturedFrame(int width, int height, int shift, unsigned seed) {
   return makeFrame(width, height, [shift, seed](int x, int y, std::uint8_t rgb[3]) {
-    const unsigned v = static_cast<unsigned>((x - shift) * 73856093) ^
-                       static_cast<unsigned>(y * 19349663) ^ (seed / 16);
+    const unsigned v = static_cast<unsigned>(x - shift) * 73856093u ^
+                       static_cast<unsigned>(y) * 19349663u ^ (seed / 16);
     rgb[0] = static_cast<std::uint8_t>(v);
     rgb[1] = static_cast<std::uint8_t>(v >> 8);
     rgb[2] = static_cast<std::uint8_t>(v >> 16);
