@@ -386,6 +386,10 @@ TEST_F(StereoAppRun, FramesAreDroppedWhilePaused) {
   EXPECT_TRUE(app.paused.load());
   camera0->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0));
   EXPECT_EQ(app.cameraWnd0->frame, first);
+  // The frame on show, handed in again while paused, is dropped without being deleted.
+  app.cameraWnd0->onFrame(first);
+  ASSERT_EQ(app.cameraWnd0->frame, first);
+  EXPECT_EQ(first->pixel(0, 0).r, 1.0f);
   sendMessage(app.cameraWnd1->hwnd, WM_KEYDOWN, 'P', 0);
   EXPECT_FALSE(app.paused.load());
   camera0->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0));

@@ -42,7 +42,11 @@ void CameraWnd::onFrame(Image* newFrame) {
     // Tested under the lock: a UI-thread reader that set `paused` and then passed through
     // this lock once knows that no swap is in progress and none will start.
     std::lock_guard lock(frameLock);
-    if (app->paused.load()) return;
+    if (app->paused.load()) {
+      // Dropped unseen; the frame already shown, delivered again, stays shown.
+      if (incoming.get() == frame) incoming.release();
+      return;
+    }
     if (incoming != nullptr && incoming.get() != frame) {
       replaced.reset(frame);
       frame = incoming.release();
