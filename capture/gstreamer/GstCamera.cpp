@@ -265,11 +265,13 @@ GstFlowReturn GstCamera::onNewSample(GstElement* sink, gpointer self) {
 }
 
 void GstCamera::handleSample(GstSample* sample) {
-  lastFrameNs_.store(steadyNow(), std::memory_order_relaxed);
+  // Everything this thread touches in the camera comes after the hand-off, the stall clock
+  // included: before it, the camera's construction is not ordered before this thread.
   handOff();
   struct HandOffOnReturn {
     ~HandOffOnReturn() { handOff(); }
   } handOffOnReturn;
+  lastFrameNs_.store(steadyNow(), std::memory_order_relaxed);
   const int width = frameWidth();
   const int height = frameHeight();
   GstVideoInfo info;
