@@ -2,7 +2,6 @@
 // UI thread paints, searches, pauses, shows edges and compares colours, and at teardown. Run
 // under ThreadSanitizer, this checks the frame-lock rule: onFrame tests `paused` under the
 // window's frame lock, and every UI-thread reader holds that lock or has paused and settled.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -29,19 +28,6 @@ std::unique_ptr<Image> noise(int width, int height, unsigned seed) {
     rgb[2] = static_cast<std::uint8_t>(state >> 8);
   });
 }
-
-// ThreadSanitizer ends the process when a library named in a called_from_lib suppression is
-// unloaded, and Mesa's software driver (suppressed: it is not ours) is unloaded with the last
-// GL context. Loading it once more, never to be unloaded, keeps it in place for the run.
-const bool mesaDriverPinned = [] {
-  for (const char* path : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so",
-                           "/usr/lib/aarch64-linux-gnu/dri/swrast_dri.so",
-                           "/usr/lib64/dri/swrast_dri.so",
-                           "/usr/lib/dri/swrast_dri.so"}) {
-    if (dlopen(path, RTLD_NOW | RTLD_NODELETE) != nullptr) return true;
-  }
-  return false;
-}();
 
 using LiveCameras = AppFixture;
 

@@ -5,6 +5,7 @@
 // Tests only; run with SDL_VIDEODRIVER=offscreen.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,12 +21,27 @@
 
 namespace epipolar::testing {
 
+// ThreadSanitizer ends the process when a library named in a called_from_lib suppression is
+// unloaded, and Mesa's software driver (suppressed: it is not ours) is unloaded with the last
+// GL context. Loading it once more, never to be unloaded, keeps it in place for the whole run
+// of every test program that includes this header.
+inline const bool mesaDriverPinned = [] {
+  for (const char* path : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so",
+                           "/usr/lib/aarch64-linux-gnu/dri/swrast_dri.so",
+                           "/usr/lib64/dri/swrast_dri.so",
+                           "/usr/lib/dri/swrast_dri.so"}) {
+    if (dlopen(path, RTLD_NOW | RTLD_NODELETE) != nullptr) return true;
+  }
+  return false;
+}();
+
 class AppFixture : public ::testing::Test {
  protected:
   static constexpr int kWidth = 64;
   static constexpr int kHeight = 48;
 
   void SetUp() override {
+    static_cast<void>(mesaDriverPinned);  // used, so initialised before the first GL context
     char pattern[] = "/tmp/epipolar_app_test_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;

@@ -106,3 +106,17 @@ $(printf '%s' "$expected" | od -c)"
 expect_log_line() {
   grep -qxF -- "$1" log.txt || fail "no log line \"$1\""
 }
+
+# A stored matrix, written in the order and number format saving uses, so that a file built
+# from it reads the same after the program saves it again.
+stored_matrix='mat0=1.052522e-05
+mat1=-5.392074e-05
+mat2=-0.021855915
+mat3=7.9284659e-05
+mat4=-5.5649358e-06
+mat5=-0.10344777
+mat6=0.01186638
+mat7=0.1070068
+mat8=0.98854924
+matrixStored=true
+'

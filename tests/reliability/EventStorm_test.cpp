@@ -8,7 +8,6 @@
 //
 // Counts: EPIPOLAR_STORM_EVENTS sets the number of messages; EPIPOLAR_FULL_RUNS=1 sends
 // 100,000 (see docs/reliability.md). The sanitizer builds run the shortened count.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -34,19 +33,6 @@ using testing::makeFrame;
 
 // Pure horizontal translation: the epipolar line of (x, y) is the row y in the other image.
 constexpr double kTranslationF[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
-
-// ThreadSanitizer ends the process when a library named in a called_from_lib suppression is
-// unloaded, and Mesa's software driver is unloaded with the last GL context; loading it once
-// more, never to be unloaded, keeps it in place.
-const bool mesaDriverPinned = [] {
-  for (const char* path : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so",
-                           "/usr/lib/aarch64-linux-gnu/dri/swrast_dri.so",
-                           "/usr/lib64/dri/swrast_dri.so",
-                           "/usr/lib/dri/swrast_dri.so"}) {
-    if (dlopen(path, RTLD_NOW | RTLD_NODELETE) != nullptr) return true;
-  }
-  return false;
-}();
 
 long stormEvents() {
   if (const char* events = std::getenv("EPIPOLAR_STORM_EVENTS")) return std::atol(events);

@@ -45,17 +45,7 @@ for round in $(seq "$ROUNDS"); do
 done
 
 # A stored calibration, written in the order and number format saving uses.
-stored='mat0=1.052522e-05
-mat1=-5.392074e-05
-mat2=-0.021855915
-mat3=7.9284659e-05
-mat4=-5.5649358e-06
-mat5=-0.10344777
-mat6=0.01186638
-mat7=0.1070068
-mat8=0.98854924
-matrixStored=true
-
+stored="${stored_matrix}"'
 [Cam0]
 hasPoints=true
 pt0x=139.901
