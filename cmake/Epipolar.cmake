@@ -42,10 +42,18 @@ function(epipolar_library name)
   epipolar_warnings(epipolar_${name})
 endfunction()
 
+# With EPIPOLAR_SANITIZER_LOG_DIR set, sanitizer reports go to files there (report.<pid>)
+# instead of standard error: tests that capture standard error would otherwise swallow them.
+set(EPIPOLAR_SANITIZER_LOG_DIR "" CACHE PATH "Directory for sanitizer reports (empty: stderr)")
+set(sanitizer_log "")
+if(EPIPOLAR_SANITIZER_LOG_DIR)
+  file(MAKE_DIRECTORY "${EPIPOLAR_SANITIZER_LOG_DIR}")
+  set(sanitizer_log ":log_path=${EPIPOLAR_SANITIZER_LOG_DIR}/report")
+endif()
 set(EPIPOLAR_SANITIZER_ENV
-    "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1"
-    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp")
+    "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1${sanitizer_log}"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1${sanitizer_log}"
+    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp${sanitizer_log}")
 
 # epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s])
 # Each test binary is one ctest entry. Label "threaded" marks tests that also run
