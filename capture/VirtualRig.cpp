@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "log/DebugStream.h"
+
 namespace epipolar {
 
 namespace {
@@ -15,7 +17,13 @@ VirtualCamera::VirtualCamera(const CameraEntry* entry,
                              std::chrono::steady_clock::time_point epoch)
     : Camera(entry),
       view_(std::move(scene), index, 0x5eed0000u + static_cast<std::uint64_t>(index)),
-      epoch_(epoch) {}
+      epoch_(epoch) {
+  // The same line every opened camera writes once its frame size is known.
+  DebugStream << "Camera " << deviceEntry->id << " resoution: " << VirtualScene::kWidth << "x"
+              << VirtualScene::kHeight;
+  DebugStream.put('\n');
+  DebugStream.flush();
+}
 
 VirtualCamera::~VirtualCamera() { stop(); }
 

@@ -3,6 +3,7 @@
 //
 //   VirtualRigList rig;                       // cheap: geometry only
 //   std::unique_ptr<Camera> left = rig.openCamera(0);   // renders its static view (~50 ms)
+//                                             // and logs "Camera 0 resoution: 640x480"
 //   left->start(callback, context);           // 640x480 frames at 30 fps on its own thread
 //   ...
 //   left->stop();

@@ -173,7 +173,8 @@ TEST_F(VirtualCameraSnapshot, RequestsBeforeStartWriteTheFirstFrameOnce) {
   const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in),
                                        std::istreambuf_iterator<char>()};
   EXPECT_EQ(file, receiver.first);
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"Writing image pic1.bmp"});
+  EXPECT_EQ(log.lines(),
+            (std::vector<std::string>{"Camera 1 resoution: 640x480", "Writing image pic1.bmp"}));
   EXPECT_FALSE(fs::exists("pic0.bmp"));
 }
 
