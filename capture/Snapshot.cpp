@@ -23,8 +23,9 @@ bool writeFileReplacing(const std::string& path,
                         std::size_t size,
                         std::string& error) {
   const std::string temporary = path + ".part";
+  // Created as fopen(path, "wb") would: mode 0666 less the umask.
   const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) {
     error = std::strerror(errno);
     return false;
