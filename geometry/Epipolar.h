@@ -6,8 +6,7 @@
 // in pixels, y pointing down.
 //
 // Threads: no shared state. computeEpipoles logs through DebugStream; everything else is
-// silent. Non-finite input is not guarded: it gives non-finite
-// results, never a crash.
+// silent. Non-finite input is not guarded: it gives non-finite results, never a crash.
 #pragma once
 
 #include "geometry/Matrix.h"

@@ -230,9 +230,6 @@ class FastEightPoint {
   SquareSvd rank2_;
 };
 
-// Writes "Run i: Error: e, with k inliers" as one unit. The text is formatted with to_chars,
-// which gives exactly what the stream's default format gives (%.6g for the double, decimal
-// integers) at a fraction of the cost; the loop writes one such line per run.
 // x mod d for 32-bit x and d > 0 without a division instruction (Lemire, Kaser and Kurz,
 // "Faster remainder by direct computation", 2019): exact for every 32-bit x, so the samples are
 // those of the % operator. Two hundred draws per run make the division noticeable.
@@ -249,6 +246,9 @@ class RemainderBy {
   std::uint64_t m_;
 };
 
+// Writes "Run i: Error: e, with k inliers" as one unit. The text is formatted with to_chars,
+// which gives exactly what the stream's default format gives (%.6g for the double, decimal
+// integers) at a fraction of the cost; the loop writes one such line per run.
 void logRun(std::ostream& log, int run, const EpipolarErrorResult& result) {
   char line[128];
   char* out = line;

@@ -9,22 +9,24 @@
 #include "capture/gstreamer/FormatChoice.h"
 #include "log/DebugStream.h"
 
-// Construction failures and where each is reported (one line, then the camera is incomplete):
-//   source element could not be made (device, parse error)  stderr "Failed to initialize camera"
-//   gst_pipeline_new failed                                  stderr "Failed to initialize
-//   filtergraph" source could not be added to the pipeline                stderr "Could not add
-//   source filter to graph" capsfilter, decodebin or videoconvert missing             stderr "Could
-//   not build grab filter" appsink missing                                           stderr "Could
-//   not build grabber" conversion elements could not be added                    stderr "Could not
-//   add grabber to graph" no link or no negotiation to BGR, no frame in time       stderr
-//   "Unsupported media type!" the source could not be opened or read while negotiating stderr
-//   "Failed to initialize camera" BGR filter cannot feed the appsink                        stderr
-//   "WTF!"
+// Construction failures and where each is reported (one line, then the camera is incomplete).
+// To standard error:
+//   "Failed to initialize camera"           the source element could not be made (device,
+//                                           parse error), or the source could not be opened
+//                                           or read while negotiating
+//   "Failed to initialize filtergraph"      gst_pipeline_new failed
+//   "Could not add source filter to graph"  the source could not be added to the pipeline
+//   "Could not build grab filter"           capsfilter, decodebin or videoconvert missing
+//   "Could not build grabber"               appsink missing
+//   "Could not add grabber to graph"        the conversion elements could not be added
+//   "Unsupported media type!"               no link or no negotiation to BGR, no frame in time
+//   "WTF!"                                  the BGR filter cannot feed the appsink
 // Not fatal, to the log stream:
-//   the device's caps records cannot be read                  "WTF!" (no format is chosen)
-//   the chosen format does not negotiate                      "Whoops, couldn't set format.  Why
-//                                                             not? (" W ")", then negotiation
-//                                                             is tried again without it.
+//   "WTF!"                                  the device's caps records cannot be read (no
+//                                           format is chosen)
+//   "Whoops, couldn't set format.  Why not? (" W ")"
+//                                           the chosen format does not negotiate; negotiation
+//                                           is tried again without it
 // A second stderr line "<name>: <detail>" follows when GStreamer says more.
 
 namespace epipolar::gst {
