@@ -281,9 +281,10 @@ TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
   EXPECT_TRUE(isWindow(window0->hwnd));
 }
 
-TEST_F(Interaction, EWithoutAFrameShowsNothing) {
+TEST_F(Interaction, EWithoutAFrameDoesNothing) {
   key(window0, 'E');
   EXPECT_FALSE(app->edgeWnd[0]);
+  EXPECT_FALSE(app->paused.load());  // the first frames still appear
 }
 
 TEST_F(Interaction, XLogsTheColoursUnderBothMarkersAndTheirDifference) {

@@ -216,9 +216,14 @@ void CameraWnd::compareColours() {
 }
 
 void CameraWnd::showEdges() {
+  // Without a frame there is no picture to freeze or to show: E leaves everything as it is
+  // (a pause here would only keep the first frames from ever appearing).
+  {
+    std::lock_guard lock(frameLock);
+    if (frame == nullptr) return;
+  }
   pauseAndSettle();
   // Paused and settled: the frame stays as it is until P resumes, so it can be read unlocked.
-  if (frame == nullptr) return;
   app->detectEdges(*frame, true, side());
 }
 

@@ -84,6 +84,7 @@ class CameraWnd : public LiveImageWnd {
   void rightClick(double x, double y);
   void setBall(double x, double y);
   void compareColours();
+  // E: pauses both cameras and shows this window's edge picture; without a frame, nothing.
   void showEdges();
 };
 
