@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "imaging/Image.h"
+#include "log/DebugStream.h"
 
 namespace epipolar {
 
@@ -57,6 +58,14 @@ class Camera {
   void deliver(std::unique_ptr<Image> frame) {
     FrameCallback callback = frameCallback.load();
     if (callback != nullptr) callback(std::move(frame), callbackContext.load());
+  }
+
+  // The line every camera writes once its frame size is known after opening.
+  void logResolution() const {
+    DebugStream << "Camera " << deviceEntry->id << " resoution: " << frameWidth() << "x"
+                << frameHeight();
+    DebugStream.put('\n');
+    DebugStream.flush();
   }
 
   std::atomic<FrameCallback> frameCallback{nullptr};

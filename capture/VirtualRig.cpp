@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "log/DebugStream.h"
-
 namespace epipolar {
 
 namespace {
@@ -18,11 +16,7 @@ VirtualCamera::VirtualCamera(const CameraEntry* entry,
     : Camera(entry),
       view_(std::move(scene), index, 0x5eed0000u + static_cast<std::uint64_t>(index)),
       epoch_(epoch) {
-  // The same line every opened camera writes once its frame size is known.
-  DebugStream << "Camera " << deviceEntry->id << " resoution: " << VirtualScene::kWidth << "x"
-              << VirtualScene::kHeight;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logResolution();
 }
 
 VirtualCamera::~VirtualCamera() { stop(); }

@@ -203,10 +203,7 @@ void GstCamera::construct(const GstCameraOptions& options) {
   dropPipeline();
   complete_ = true;
 
-  DebugStream << "Camera " << deviceEntry->id << " resoution: " << frameWidth() << "x"
-              << frameHeight();
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logResolution();
 }
 
 bool GstCamera::negotiate(std::chrono::milliseconds timeout, GError** error, std::string& detail) {
