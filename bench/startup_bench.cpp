@@ -89,6 +89,7 @@ class XServer {
              "1600x1000x24",
              "-nolisten",
              "tcp",
+             "-noreset",  // no server reset between the launches
              static_cast<char*>(nullptr));
       _exit(127);
     }
