@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "geometry/Residuals.h"
 #include "log/testing/LogCapture.h"
 
 namespace epipolar {
@@ -89,6 +90,25 @@ TEST(Epipolar, VerticalLinesRunFromTopToBottomBorder) {
 
 TEST(Epipolar, ScaleOfTheLineDoesNotMatter) {
   EXPECT_EQ(clipLineToImage(line(-2, 2, 0), 320, 240), clipLineToImage(line(1, -1, 0), 320, 240));
+}
+
+// Horizontal translation: epipolar lines are image rows, so both distances are the vertical
+// offset and the Sampson distance spreads it over both pictures (offset / sqrt(2)).
+TEST(Residuals, PixelDistancesUnderHorizontalTranslation) {
+  const Matrix3x3 F{0, 0, 0, 0, 0, -1, 0, 1, 0};
+  const Correspondence c{10, 20, 300, 23};
+  const EpipolarDistances d = epipolarDistances(F, c);
+  EXPECT_DOUBLE_EQ(d.d0, 3.0);
+  EXPECT_DOUBLE_EQ(d.d1, 3.0);
+  EXPECT_DOUBLE_EQ(symmetricEpipolarDistance(F, c), 3.0);
+  EXPECT_DOUBLE_EQ(sampsonDistance(F, c), 3.0 / std::sqrt(2.0));
+  // Scaling F changes nothing.
+  Matrix3x3 scaled = F;
+  for (double& v : scaled) v *= -7.5;
+  EXPECT_DOUBLE_EQ(sampsonDistance(scaled, c), sampsonDistance(F, c));
+  // A zero F has no lines: every pair satisfies it, and no distance is a NaN.
+  EXPECT_EQ(sampsonDistance(Matrix3x3{}, c), 0.0);
+  EXPECT_TRUE(std::isnan(meanSymmetricEpipolarDistance(F, {})));
 }
 
 }  // namespace

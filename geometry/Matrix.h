@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/Correspondence.h"
+
 namespace epipolar {
 
 class Vector {
@@ -109,15 +111,6 @@ struct VectorPair {
   VectorPair(Vector a, Vector b) : first(std::move(a)), second(std::move(b)) {}
   void swap() { std::swap(first, second); }
   friend bool operator==(const VectorPair&, const VectorPair&) = default;
-};
-
-// One marked point pair: (x0, y0) in camera 0 and (x1, y1) in camera 1, pixels, y down.
-struct Correspondence {
-  double x0 = 0.0;
-  double y0 = 0.0;
-  double x1 = 0.0;
-  double y1 = 0.0;
-  friend bool operator==(const Correspondence&, const Correspondence&) = default;
 };
 
 }  // namespace epipolar
