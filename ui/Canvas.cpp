@@ -16,22 +16,29 @@ std::uint8_t* address(const Canvas& canvas, int x, int y) {
          static_cast<std::ptrdiff_t>(x) * 4;
 }
 
-// out = (colour * alpha + old * (255 - alpha)) / 255 per channel, rounded; the top byte stays.
-void blend(const Canvas& canvas, int x, int y, Rgba colour, unsigned alpha) {
+// t / 255 rounded to nearest, for 0 <= t <= 255 * 255, without a division: (t + 128 +
+// ((t + 128) >> 8)) >> 8 (Blinn, "Three wrongs make a right", IEEE CG&A 1995).
+inline unsigned div255(unsigned t) { return (t + 128u + ((t + 128u) >> 8)) >> 8; }
+
+// out = (colour * alpha + old * (255 - alpha)) / 255 per channel, rounded to nearest; the top
+// byte stays.
+[[gnu::always_inline]] inline void blend(
+    const Canvas& canvas, int x, int y, Rgba colour, unsigned alpha) {
   std::uint8_t* p = address(canvas, x, y);
   std::uint32_t v;
   std::memcpy(&v, p, 4);
   const unsigned keep = 255u - alpha;
-  const unsigned r = (colour.r * alpha + ((v >> 16) & 0xFFu) * keep + 127u) / 255u;
-  const unsigned g = (colour.g * alpha + ((v >> 8) & 0xFFu) * keep + 127u) / 255u;
-  const unsigned b = (colour.b * alpha + (v & 0xFFu) * keep + 127u) / 255u;
+  const unsigned r = div255(colour.r * alpha + ((v >> 16) & 0xFFu) * keep);
+  const unsigned g = div255(colour.g * alpha + ((v >> 8) & 0xFFu) * keep);
+  const unsigned b = div255(colour.b * alpha + (v & 0xFFu) * keep);
   v = (v & 0xFF000000u) | r << 16 | g << 8 | b;
   std::memcpy(p, &v, 4);
 }
 
-void blendCovered(const Canvas& canvas, int x, int y, Rgba colour, double coverage) {
+[[gnu::always_inline]] inline void blendCovered(
+    const Canvas& canvas, int x, int y, Rgba colour, double coverage) {
   if (coverage <= 0.0) return;
-  const auto alpha = static_cast<unsigned>(std::lround(colour.a * std::min(coverage, 1.0)));
+  const auto alpha = static_cast<unsigned>(colour.a * std::min(coverage, 1.0) + 0.5);
   if (alpha > 0) blend(canvas, x, y, colour, alpha);
 }
 
@@ -87,14 +94,18 @@ bool clipSegment(double& x0,
   return true;
 }
 
-// Whether the glyph pixel at column `col`, row `row` of the text (cell coordinates from the
-// text's top-left) is set.
-bool textBit(std::string_view text, long long col, int row) {
-  if (col < 0 || row < 0 || row >= kFixedFontHeight) return false;
-  const long long index = col / kFixedFontWidth;
-  if (index >= static_cast<long long>(text.size())) return false;
-  const std::uint8_t bits = fixedFontGlyph(text[static_cast<std::size_t>(index)])[row];
-  return (bits >> (7 - col % kFixedFontWidth)) & 1u;
+// Row `row` of cell `cell` of the text as 8 bits for the cell's columns -1 to 6 (bit 7 is
+// column -1, bits 6 to 1 the glyph's columns 0 to 5, bit 0 column 6): the glyph's own row and
+// the adjoining columns of the cells either side. Cells and rows outside the text are blank.
+unsigned cellRow(std::string_view text, long long cell, int row) {
+  if (row < 0 || row >= kFixedFontHeight) return 0;
+  const long long count = static_cast<long long>(text.size());
+  auto glyphRow = [&](long long i) -> unsigned {
+    return i >= 0 && i < count ? fixedFontGlyph(text[static_cast<std::size_t>(i)])[row] : 0u;
+  };
+  const unsigned leftColumn5 = glyphRow(cell - 1) >> 2 & 1u;
+  const unsigned rightColumn0 = glyphRow(cell + 1) >> 7 & 1u;
+  return leftColumn5 << 7 | glyphRow(cell) >> 1 | rightColumn0;
 }
 
 // Blends `colour` over columns [x0, x1) of rows [y0, y1), clipped to the canvas.
@@ -107,17 +118,21 @@ void fillSpan(
   y1 = std::min<long long>(y1, canvas.height);
   const std::uint32_t opaque = static_cast<std::uint32_t>(colour.r) << 16 |
                                static_cast<std::uint32_t>(colour.g) << 8 | colour.b;
+  // The blend of blend() with the colour's share worked out once.
+  const unsigned keep = 255u - colour.a;
+  const unsigned r = colour.r * colour.a, g = colour.g * colour.a, b = colour.b * colour.a;
   for (long long y = y0; y < y1; ++y) {
-    for (long long x = x0; x < x1; ++x) {
+    std::uint8_t* p = address(canvas, static_cast<int>(x0), static_cast<int>(y));
+    for (long long x = x0; x < x1; ++x, p += 4) {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
       if (colour.a == 255) {
-        std::uint8_t* p = address(canvas, static_cast<int>(x), static_cast<int>(y));
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
         v = (v & 0xFF000000u) | opaque;
-        std::memcpy(p, &v, 4);
       } else {
-        blend(canvas, static_cast<int>(x), static_cast<int>(y), colour, colour.a);
+        v = (v & 0xFF000000u) | div255(r + ((v >> 16) & 0xFFu) * keep) << 16 |
+            div255(g + ((v >> 8) & 0xFFu) * keep) << 8 | div255(b + (v & 0xFFu) * keep);
       }
+      std::memcpy(p, &v, 4);
     }
   }
 }
@@ -151,13 +166,14 @@ void frameRect(Canvas& canvas, const PixelRect& rect, Rgba colour, int thickness
   fillSpan(canvas, std::max(x1 - t, x0 + t), y0 + t, x1, y1 - t, colour);
 }
 
-void drawLine(
-    Canvas& canvas, double x0, double y0, double x1, double y1, Rgba colour, double width) {
-  if (canvas.empty() || colour.a == 0) return;
-  if (!finite(x0, y0, x1, y1) || !std::isfinite(width) || !(width > 0.0)) return;
-  // Pixels farther than `reach` from the segment get no coverage.
-  const double half = 0.5 * width;
-  const double reach = half + 0.5;
+namespace {
+
+// Visits every canvas pixel within `reach` of the segment with its distance d from it. Returns
+// without a visit for non-finite ends or a segment that misses the canvas.
+template <typename Visit>
+void aroundSegment(
+    const Canvas& canvas, double x0, double y0, double x1, double y1, double reach, Visit visit) {
+  if (canvas.empty() || !finite(x0, y0, x1, y1) || !(reach > 0.0) || !std::isfinite(reach)) return;
   const double xmin = -reach - 1.0, ymin = -reach - 1.0;
   const double xmax = canvas.width + reach, ymax = canvas.height + reach;
   if (!clipSegment(x0, y0, x1, y1, xmin, ymin, xmax, ymax)) return;
@@ -172,11 +188,20 @@ void drawLine(
 
   const double dx = x1 - x0, dy = y1 - y0;
   const double length2 = dx * dx + dy * dy;
-  auto cover = [&](int px, int py) {
-    double t = length2 > 0.0 ? ((px - x0) * dx + (py - y0) * dy) / length2 : 0.0;
-    t = std::clamp(t, 0.0, 1.0);
-    const double d = std::hypot(px - (x0 + t * dx), py - (y0 + t * dy));
-    blendCovered(canvas, px, py, colour, half + 0.5 - d);
+  const double inverseLength = length2 > 0.0 ? 1.0 / std::sqrt(length2) : 0.0;
+  auto measure = [&](int px, int py) {
+    const double rx = px - x0, ry = py - y0;
+    const double along = rx * dx + ry * dy;
+    if (along > 0.0 && along < length2) {
+      // Beside the segment: the distance from its line, |cross product| / length.
+      const double d = std::fabs(rx * dy - ry * dx) * inverseLength;
+      if (d < reach) visit(px, py, d);
+      return;
+    }
+    // Beyond an end: the distance from that end.
+    const double ex = along <= 0.0 ? rx : px - x1, ey = along <= 0.0 ? ry : py - y1;
+    const double d2 = ex * ex + ey * ey;
+    if (d2 < reach * reach) visit(px, py, std::sqrt(d2));
   };
   // Walk the major axis; across it only the band within reach of the line is visited: at
   // slope angle theta that band is reach / cos(theta) high (cos >= 1/sqrt(2) on the major
@@ -186,7 +211,7 @@ void drawLine(
   const double minor0 = xMajor ? y0 : x0;
   const double dMajor = xMajor ? dx : dy, dMinor = xMajor ? dy : dx;
   const double slope = dMajor != 0.0 ? dMinor / dMajor : 0.0;
-  const double band = reach * std::sqrt(1.0 + slope * slope) + 1.0;
+  const double band = reach * std::sqrt(1.0 + slope * slope);
   int first = 0, last = 0;
   if (!pixelSpan(std::min(major0, major1) - reach,
                  std::max(major0, major1) + reach,
@@ -206,32 +231,68 @@ void drawLine(
     }
     for (int n = lo; n <= hi; ++n) {
       if (xMajor) {
-        cover(m, n);
+        measure(m, n);
       } else {
-        cover(n, m);
+        measure(n, m);
       }
     }
   }
 }
 
+}  // namespace
+
+void drawLine(
+    Canvas& canvas, double x0, double y0, double x1, double y1, Rgba colour, double width) {
+  if (colour.a == 0 || !(width > 0.0)) return;
+  const double half = 0.5 * width;
+  aroundSegment(canvas, x0, y0, x1, y1, half + 0.5, [&](int px, int py, double d) {
+    blendCovered(canvas, px, py, colour, half + 0.5 - d);
+  });
+}
+
 void drawOutlinedLine(
     Canvas& canvas, double x0, double y0, double x1, double y1, Rgba colour, double width) {
-  drawLine(canvas, x0, y0, x1, y1, Rgba{0, 0, 0, 150}, width + 2.0);
-  drawLine(canvas, x0, y0, x1, y1, colour, width);
+  if (!(width > 0.0)) return;
+  // The halo, then the line, pixel by pixel in one walk: the same as drawing the two lines
+  // one after the other.
+  constexpr Rgba kHalo{0, 0, 0, 150};
+  const double half = 0.5 * width;
+  aroundSegment(canvas, x0, y0, x1, y1, half + 1.5, [&](int px, int py, double d) {
+    blendCovered(canvas, px, py, kHalo, half + 1.5 - d);
+    if (colour.a > 0) blendCovered(canvas, px, py, colour, half + 0.5 - d);
+  });
 }
 
 namespace {
 
-// Visits the pixels within `reach` of (x, y) that lie on the canvas with their distance from
-// the centre.
+// Visits the pixels of the canvas whose distance d from (x, y) satisfies inner < d < outer,
+// with that distance.
 template <typename Visit>
-void aroundPoint(const Canvas& canvas, double x, double y, double reach, Visit visit) {
-  if (canvas.empty() || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(reach)) return;
+void aroundPoint(
+    const Canvas& canvas, double x, double y, double inner, double outer, Visit visit) {
+  if (canvas.empty() || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(outer)) return;
   int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-  if (!pixelSpan(x - reach, x + reach, canvas.width, x0, x1)) return;
-  if (!pixelSpan(y - reach, y + reach, canvas.height, y0, y1)) return;
+  if (!pixelSpan(x - outer, x + outer, canvas.width, x0, x1)) return;
+  if (!pixelSpan(y - outer, y + outer, canvas.height, y0, y1)) return;
+  const double inner2 = inner > 0.0 ? inner * inner : -1.0, outer2 = outer * outer;
   for (int py = y0; py <= y1; ++py) {
-    for (int px = x0; px <= x1; ++px) visit(px, py, std::hypot(px - x, py - y));
+    const double ey = py - y;
+    if (ey * ey >= outer2) continue;
+    // Only the columns within `outer` on this row, less the hole within `inner`.
+    const double reach = std::sqrt(outer2 - ey * ey);
+    const double hole = ey * ey < inner2 ? std::sqrt(inner2 - ey * ey) : -1.0;
+    int left = 0, right = 0;
+    if (!pixelSpan(x - reach, x + reach, canvas.width, left, right)) continue;
+    for (int px = left; px <= right; ++px) {
+      const double ex = px - x;
+      if (ex > -hole && ex < hole) {
+        // Jump over the hole to its first column on the right.
+        px = std::max(px, static_cast<int>(std::floor(x + hole)));
+        continue;
+      }
+      const double d2 = ex * ex + ey * ey;
+      if (d2 > inner2 && d2 < outer2) visit(px, py, std::sqrt(d2));
+    }
   }
 }
 
@@ -240,14 +301,15 @@ void aroundPoint(const Canvas& canvas, double x, double y, double reach, Visit v
 void drawRing(Canvas& canvas, double x, double y, double radius, Rgba colour, double width) {
   if (colour.a == 0 || !(radius >= 0.0) || !(width > 0.0)) return;
   const double half = 0.5 * width;
-  aroundPoint(canvas, x, y, radius + half + 1.0, [&](int px, int py, double d) {
-    blendCovered(canvas, px, py, colour, half + 0.5 - std::fabs(d - radius));
-  });
+  aroundPoint(
+      canvas, x, y, radius - half - 0.5, radius + half + 0.5, [&](int px, int py, double d) {
+        blendCovered(canvas, px, py, colour, half + 0.5 - std::fabs(d - radius));
+      });
 }
 
 void fillDisc(Canvas& canvas, double x, double y, double radius, Rgba colour) {
   if (colour.a == 0 || !(radius > 0.0)) return;
-  aroundPoint(canvas, x, y, radius + 1.0, [&](int px, int py, double d) {
+  aroundPoint(canvas, x, y, 0.0, radius + 0.5, [&](int px, int py, double d) {
     blendCovered(canvas, px, py, colour, radius + 0.5 - d);
   });
 }
@@ -260,27 +322,41 @@ int textWidth(std::string_view text) {
 
 void drawText(Canvas& canvas, int x, int y, std::string_view text, Rgba colour, Rgba outline) {
   if (canvas.empty() || text.empty()) return;
-  const long long width = static_cast<long long>(text.size()) * kFixedFontWidth;
-  // The outline reaches one pixel beyond the cells on every side.
-  const long long left = std::max<long long>(x - 1LL, 0);
-  const long long right = std::min<long long>(x + width, canvas.width - 1LL);
-  const long long top = std::max<long long>(y - 1LL, 0);
-  const long long bottom =
-      std::min<long long>(y + static_cast<long long>(kFixedFontHeight), canvas.height - 1LL);
-  for (long long py = top; py <= bottom; ++py) {
-    const int row = static_cast<int>(py - y);
-    for (long long px = left; px <= right; ++px) {
-      const long long col = px - x;
-      if (textBit(text, col, row)) {
-        blend(canvas, static_cast<int>(px), static_cast<int>(py), colour, colour.a);
-        continue;
+  const long long count = static_cast<long long>(text.size());
+  // Cells -1 and `count` are blank ones either side, where only the outline can show.
+  const long long first =
+      std::max<long long>(-1, (-static_cast<long long>(x)) / kFixedFontWidth - 1);
+  const long long last =
+      std::min<long long>(count, (canvas.width - static_cast<long long>(x)) / kFixedFontWidth + 1);
+  for (long long cell = first; cell <= last; ++cell) {
+    const long long left = static_cast<long long>(x) + cell * kFixedFontWidth;
+    // wide[r + 1] is row r of the cell with its neighbours' adjoining columns (cellRow); the
+    // rows -1 and kFixedFontHeight around the glyph are blank.
+    unsigned wide[kFixedFontHeight + 2] = {};
+    for (int row = 0; row < kFixedFontHeight; ++row) wide[row + 1] = cellRow(text, cell, row);
+    for (int row = -1; row <= kFixedFontHeight; ++row) {
+      const long long py = static_cast<long long>(y) + row;
+      if (py < 0 || py >= canvas.height) continue;
+      const unsigned here = row >= 0 && row < kFixedFontHeight ? wide[row + 1] : 0u;
+      const unsigned own = here & 0x7Eu;
+      unsigned near = 0;
+      if (outline.a > 0) {
+        const unsigned above = row >= 1 ? wide[row] : 0u;
+        const unsigned below = row + 2 <= kFixedFontHeight ? wide[row + 2] : 0u;
+        const unsigned v = above | here | below;
+        near = (v | v << 1 | v >> 1) & 0x7Eu & ~own;
       }
-      if (outline.a == 0) continue;
-      bool near = false;
-      for (int dy = -1; dy <= 1 && !near; ++dy) {
-        for (int dx = -1; dx <= 1 && !near; ++dx) near = textBit(text, col + dx, row + dy);
+      if ((own | near) == 0) continue;
+      for (int col = 0; col < kFixedFontWidth; ++col) {
+        const long long px = left + col;
+        if (px < 0 || px >= canvas.width) continue;
+        const unsigned bit = 0x40u >> col;
+        if (own & bit) {
+          blend(canvas, static_cast<int>(px), static_cast<int>(py), colour, colour.a);
+        } else if (near & bit) {
+          blend(canvas, static_cast<int>(px), static_cast<int>(py), outline, outline.a);
+        }
       }
-      if (near) blend(canvas, static_cast<int>(px), static_cast<int>(py), outline, outline.a);
     }
   }
 }

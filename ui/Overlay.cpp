@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "ui/FixedFont.h"
@@ -12,7 +13,6 @@ namespace {
 
 constexpr Rgba kHalo{0, 0, 0, 150};
 constexpr Rgba kTextOutline{0, 0, 0, 200};
-constexpr Rgba kLoupeOutside{40, 40, 40, 255};
 constexpr Rgba kLoupeCrosshair{255, 255, 255, 255};
 constexpr int kPadding = 2;        // around the text of a label
 constexpr int kPanelPadding = 10;  // around the text of the help panel
@@ -178,19 +178,30 @@ void drawLoupe(Canvas& canvas, const Image& picture, double x, double y, const P
   const int shiftX = std::max(0, -area.x), shiftY = std::max(0, -area.y);
 
   const double cx = std::floor(x + 0.5), cy = std::floor(y + 0.5);
-  for (int j = 0; j <= 2 * kLoupeRadius; ++j) {
+  constexpr int kSide = 2 * kLoupeRadius + 1;
+  std::uint32_t blocks[kSide];  // one source row, 0xRRGGBB
+  for (int j = 0; j < kSide; ++j) {
     const double sy = cy - kLoupeRadius + j;
     const bool rowInside = sy >= 0.0 && sy < picture.height;
-    for (int i = 0; i <= 2 * kLoupeRadius; ++i) {
+    for (int i = 0; i < kSide; ++i) {
       const double sx = cx - kLoupeRadius + i;
-      Rgba colour = kLoupeOutside;
+      blocks[i] = 0x282828u;  // outside the picture: dark grey
       if (rowInside && sx >= 0.0 && sx < picture.width) {
         const std::uint8_t* p = picture.row(static_cast<int>(sy)) + 3 * static_cast<int>(sx);
-        colour = Rgba{p[2], p[1], p[0], 255};
+        blocks[i] =
+            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
       }
-      fillRect(inset,
-               {i * kLoupeZoom - shiftX, j * kLoupeZoom - shiftY, kLoupeZoom, kLoupeZoom},
-               colour);
+    }
+    for (int k = 0; k < kLoupeZoom; ++k) {
+      const int row = j * kLoupeZoom + k - shiftY;
+      if (row < 0 || row >= inset.height) continue;
+      std::uint8_t* out = inset.pixels + static_cast<std::ptrdiff_t>(row) * inset.pitch;
+      for (int col = 0; col < inset.width; ++col, out += 4) {
+        std::uint32_t v;
+        std::memcpy(&v, out, 4);
+        v = (v & 0xFF000000u) | blocks[(col + shiftX) / kLoupeZoom];
+        std::memcpy(out, &v, 4);
+      }
     }
   }
 

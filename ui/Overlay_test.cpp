@@ -180,6 +180,9 @@ TEST(CanvasText, GlyphsAreUprightDistinctAndOutlined) {
     top = std::min(top, y);
   }
   EXPECT_TRUE(l.count({left, top}) && l.count({right, bottom}) && !l.count({right, top}));
+  // Drawn at (1, 1): the stem is the cell's first column and starts on the cell's third row.
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(top, 3);
   rows.clear();
   for (const auto& p : textPixels("-")) rows.insert(p.second);
   EXPECT_EQ(rows.size(), 1u);
