@@ -62,14 +62,15 @@ set(EPIPOLAR_SANITIZER_ENV
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1${sanitizer_log}"
     "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp${sanitizer_log}")
 
-# epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s])
+# epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s] [COMPILE_OPTIONS ...])
 # Each test binary is one ctest entry. Label "threaded" marks tests that also run
 # under ThreadSanitizer; "display" marks tests that use SDL (offscreen by default).
 set_property(GLOBAL PROPERTY EPIPOLAR_THREADED_TESTS "")
 function(epipolar_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV;COMPILE_OPTIONS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_options(${name} PRIVATE ${ARG_COMPILE_OPTIONS})
   epipolar_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)

@@ -17,5 +17,6 @@ if(EPIPOLAR_BUILD_TESTS)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/MatchSearch_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/Calibration_test.cpp
     LIBS epipolar_geometry epipolar_log_testing
-    LABELS threaded)
+    LABELS threaded
+    COMPILE_OPTIONS ${EPIPOLAR_EXACT_ARITHMETIC})
 endif()
