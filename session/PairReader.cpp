@@ -40,11 +40,12 @@ std::string readNumber(std::string_view token, double& value) {
   if (ec == std::errc::result_out_of_range && end == digits.data() + digits.size()) {
     return quoted(token) + " is out of range";
   }
-  std::string lower(token);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const bool nonFiniteWord =
-      lower.find("nan") != std::string::npos || lower.find("inf") != std::string::npos;
   if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
+    // OpenCV writes the non-finite values as .Nan, .Inf and -.Inf.
+    std::string lower(token);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool nonFiniteWord =
+        lower.find("nan") != std::string::npos || lower.find("inf") != std::string::npos;
     return quoted(token) + (nonFiniteWord ? " is not a finite number" : " is not a number");
   }
   if (!std::isfinite(number)) return quoted(token) + " is not a finite number";
@@ -243,8 +244,13 @@ std::string readCamsConf(std::string_view text, Session& out) {
 
   const auto valueProblem =
       [&](std::string_view section, const std::string& key, double value, bool coordinate) {
-        const std::string where =
-            (section.empty() ? std::string() : "[" + std::string(section) + "] ") + key;
+        std::string where;
+        if (!section.empty()) {
+          where += '[';
+          where += section;
+          where += "] ";
+        }
+        where += key;
         const std::string raw = settings.getString(section, key);
         if (!std::isfinite(value)) return where + ": " + quoted(raw) + " is not a finite number";
         if (coordinate) {

@@ -239,9 +239,12 @@ class SessionReader final : public nlohmann::json_sax<Json> {
       const Frame& frame = stack_[i];
       if (frame.place == Place::root || frame.place == Place::pair ||
           frame.place == Place::camera) {
-        path += (path.empty() ? "" : ".") + frame.key;
+        if (!path.empty()) path += '.';
+        path += frame.key;
       } else {
-        path += "[" + std::to_string(frame.index) + "]";
+        path += '[';
+        path += std::to_string(frame.index);
+        path += ']';
       }
     }
     return path;
