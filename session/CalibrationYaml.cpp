@@ -76,7 +76,7 @@ class YamlReader {
   enum class State { top, matrix, other, data };
 
   std::string readLine(std::string_view line, std::size_t number) {
-    if (state_ == State::data) return readData(line, number);
+    if (state_ == State::data) return readData(withoutComment(line), number);
     line = withoutComment(line);
     if (trim(line).empty()) return {};
     const std::size_t indent = line.find_first_not_of(' ');

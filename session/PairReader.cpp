@@ -230,6 +230,10 @@ class TextFile final : public File {
 };
 
 std::string readCamsConf(std::string_view text, Session& out) {
+  if (text.size() > kMaxSettingsBytes) {
+    return "a cams.conf larger than " + std::to_string(kMaxSettingsBytes >> 20) +
+           " MiB, the most the reader takes";
+  }
   // The store would drop an over-long line with a note on standard error; here it is bad input.
   std::string problem = forEachLine(text, [](std::string_view line, std::size_t number) {
     return line.size() + 1 > kMaxLineLength

@@ -21,13 +21,16 @@
 // where <where> is "line N" (text, YAML, JSON syntax), the JSON path ("pairs[3].x0") or the
 // cams.conf key ("[Cam1] pt4y"), and an empty session. Bad input is: a malformed line or
 // value, a number that is not finite (or not finite once read: 1e999), a coordinate beyond
-// +-kMaxCoordinatePx, more than kMaxPairs pairs, a picture side outside 1..kMaxPictureSidePx,
-// an F with a non-finite element or all zeros, input longer than kMaxInputBytes, and in
-// cams.conf a line longer than kMaxLineLength. A file with no pairs (and no F) is not bad
-// input: callers decide how many pairs they need.
+// +-kMaxCoordinatePx, more than kMaxPairs pairs or kMaxWarnings warnings, a picture side
+// outside 1..kMaxPictureSidePx, an F with a non-finite element or all zeros, input longer than
+// kMaxInputBytes, a cams.conf longer than kMaxSettingsBytes or with a line longer than
+// kMaxLineLength. A file with no pairs (and no F) is not bad input: callers decide how many
+// pairs they need.
 //
 // Memory: the input is held once (at most kMaxInputBytes) and the JSON is read as a stream of
-// events straight into the session, so the memory is a small multiple of the input.
+// events straight into the session, so the memory is a small multiple of the input. cams.conf
+// goes through the settings store, which keeps every key in a map (up to about 40 times the
+// file's bytes for a file of tiny keys); its smaller limit bounds that.
 //
 // What each caller uses:
 //   the program's --pairs FILE:  readPairFile(path).session.pairs (an F in the file is left
@@ -50,7 +53,9 @@
 namespace epipolar {
 
 inline constexpr std::size_t kMaxInputBytes = std::size_t{32} << 20;
+inline constexpr std::size_t kMaxSettingsBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kMaxPairs = 1'000'000;
+inline constexpr std::size_t kMaxWarnings = 1000;
 inline constexpr double kMaxCoordinatePx = 1e6;
 inline constexpr int kMaxPictureSidePx = 100'000;
 

@@ -440,6 +440,9 @@ class SessionReader final : public nlohmann::json_sax<Json> {
       case Place::warnings:
         if (value.kind != Kind::string)
           return fail(where(), "expected a string, " + found(value.kind));
+        if (top.index >= kMaxWarnings) {
+          return fail("warnings", "more than " + std::to_string(kMaxWarnings) + " warnings");
+        }
         out_.warnings.push_back(std::move(*value.text));
         break;
       case Place::pairs:

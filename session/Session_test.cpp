@@ -163,6 +163,9 @@ TEST(PairReader, DecidesTheFormatByContent) {
 
 TEST(PairReader, RefusesBadInputWithOneMessageAndLoadsNothing) {
   const std::string yamlHead = "%YAML:1.0\n---\nF: !!opencv-matrix\n   rows: 3\n   cols: 3\n";
+  std::string manyWarnings = "{\"warnings\": [\"\"";
+  for (std::size_t i = 0; i < kMaxWarnings; ++i) manyWarnings += ", \"\"";
+  manyWarnings += "]}";
   const struct {
     std::string text;
     std::string message;
@@ -196,6 +199,7 @@ TEST(PairReader, RefusesBadInputWithOneMessageAndLoadsNothing) {
       {R"({"F": [0, 0, 0, 0, 0, 0, 0, 0, -0.0]})", "in: F: has all elements zero"},
       {R"({"F": [1, 2, 3, null, 5, 6, 7, 8, 9]})", "in: F[3]: not a finite number (null)"},
       {R"({"runs": -1})", "in: runs: must not be negative"},
+      {manyWarnings, "in: warnings: more than 1000 warnings"},
       {R"({"cameras": [{"name": "a"}]})",
        "in: cameras: expected 2 entries (camera 0, camera 1), found 1"},
       {R"({"cameras": [{}, {"width": 0, "height": 480}]})",
@@ -205,6 +209,7 @@ TEST(PairReader, RefusesBadInputWithOneMessageAndLoadsNothing) {
        "in: [Cam0] pt0x: 'inf' is not a finite number"},
       {"matrixStored=true\nmat4=nan\n", "in: mat4: 'nan' is not a finite number"},
       {"matrixStored=true\n", "in: mat0..mat8: F has all elements zero"},
+      {"[Cam0]\n" + std::string(kMaxSettingsBytes, ';'), "in: a cams.conf larger than 4 MiB"},
       // Calibration YAML.
       {yamlHead + "   dt: d\n   data: [ 1, 2, 3, 4, 5, 6, 7, 8 ]\n",
        "in: line 7: data holds 8 numbers, expected 9"},
