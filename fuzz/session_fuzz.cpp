@@ -2,10 +2,10 @@
 // input and load nothing. What reads must survive a write: the session JSON written from it
 // reads back to bit-identical values and writes the same bytes again, and its F written as the
 // calibration YAML reads back bit for bit.
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -24,7 +24,9 @@ void check(bool condition, const char* what, const std::string& detail = std::st
   }
 }
 
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 bool same(const std::optional<double>& a, const std::optional<double>& b) {
   return a.has_value() == b.has_value() && (!a || same(*a, *b));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -411,9 +412,13 @@ PairFile readCalibration(const std::string& calibrationPath, const std::string& 
   PairFile pairs = readPairFile(pairsPath);
   if (!pairs.ok()) return pairs;
   // Bitwise equality: the fits belong to exactly that matrix.
-  const bool sameF =
-      pairs.session.F &&
-      std::memcmp(pairs.session.F->data(), calibration.session.F->data(), sizeof(Matrix3x3)) == 0;
+  const bool sameF = pairs.session.F && std::equal(pairs.session.F->begin(),
+                                                   pairs.session.F->end(),
+                                                   calibration.session.F->begin(),
+                                                   [](double a, double b) {
+                                                     return std::bit_cast<std::uint64_t>(a) ==
+                                                            std::bit_cast<std::uint64_t>(b);
+                                                   });
   calibration.session.pairs = std::move(pairs.session.pairs);
   calibration.session.fits.clear();
   if (sameF) calibration.session.fits = std::move(pairs.session.fits);

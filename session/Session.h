@@ -11,8 +11,8 @@
 //     "inlier_count": 2,                pairs with "inlier": true; written when a pair has a fit
 //     "method": "accurate",             how F was estimated ("classic", "accurate", ...)
 //     "F": [f0, ..., f8],               9 numbers, row-major
-//     "rms_sampson_px": 0.42,           RMS Sampson distance over the inliers, pixels
-//     "mean_symmetric_px": 0.5,         mean of (d0 + d1) / 2 over the inliers, pixels
+//     "rms_sampson_px": 0.42,           RMS Sampson distance, pixels, as the estimator reports it
+//     "mean_symmetric_px": 0.5,         mean of (d0 + d1) / 2, pixels, as the estimator reports it
 //     "runs": 12,                       estimator iterations
 //     "time_ms": 1.3,                   estimation time, milliseconds
 //     "warnings": ["..."],              the estimator's warnings, in order

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -21,7 +21,9 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Doubles compared bit for bit: -0.0 differs from 0.0, and a rounded value from the exact one.
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 ::testing::AssertionResult sameMatrix(const Matrix3x3& a, const Matrix3x3& b) {
   for (std::size_t i = 0; i < 9; ++i) {

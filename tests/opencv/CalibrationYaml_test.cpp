@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <bit>
+#include <cstdint>
 #include <limits>
 #include <opencv2/core.hpp>
 
@@ -24,7 +25,10 @@ const Matrix3x3 kAwkward = {-0.0,
                             123456789.0};
 
 bool bitwiseEqual(const double* a, const double* b) {
-  return std::memcmp(a, b, 9 * sizeof(double)) == 0;
+  for (int i = 0; i < 9; ++i) {
+    if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+  }
+  return true;
 }
 
 TEST(CalibrationYamlWithOpenCV, FileStorageReadsOurFIntoADoubleMatrixBitForBit) {
