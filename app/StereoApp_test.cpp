@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/testing/AppFixture.h"
+#include "platform/PlatformInternal.h"
 
 namespace epipolar {
 namespace {
@@ -134,6 +136,24 @@ TEST_F(StereoAppSetUp, YesWithoutStoredPointsShowsTheInstructionsRightAfterTheMa
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   ASSERT_EQ(boxes.calls().size(), 2u);
   EXPECT_EQ(boxes.calls()[1].caption, "Instructions");
+}
+
+TEST_F(StereoAppSetUp, QuestionsThatCannotBeShownCountAsNoAndStartUpGoesOn) {
+  // No script: the offscreen driver cannot show a box, as when SDL fails to show one.
+  writeSettings(matrixKeys(kTranslationF) + "matrixStored=true\n" + storedPoints(2));
+  {
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+    EXPECT_EQ(app.fundamental, Matrix(kTranslationF, 3, 3));
+    EXPECT_EQ(app.epipole1.count(), 3);
+    EXPECT_FALSE(app.calibrated);
+    EXPECT_TRUE(app.correspondences.empty());
+    EXPECT_EQ(app.cameraWnd1->getTitle(), "(1) Right cam");
+  }
+  const std::string unshown = "Message box \"Use data?\" could not be shown: no display";
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), unshown), 2);
+  EXPECT_FALSE(log.contains("Instructions")) << "not calibrated: no instructions";
+  EXPECT_NE(readSettings().find("matrixStored=false\n"), std::string::npos);
 }
 
 TEST_F(StereoAppSetUp, AMissingPointKeyStopsTheRestoreThere) {

@@ -125,9 +125,12 @@ bool screenSaverEnabled();
 // MB_OK, MB_OKCANCEL, MB_YESNO, MB_YESNOCANCEL, ORed with one MB_ICON* value. Buttons run
 // left to right as Yes, No, Cancel (or OK, Cancel); Return answers the first button (Yes or
 // OK) and Escape answers Cancel, or No in a Yes/No box, or OK in an OK-only box.
+// The box opens wholly on the screen: centred over `owner` when the owner is shown with its
+// centre on a display, otherwise centred on the owner's display (display 0 without one).
 // `owner` may be null. While a MessageBoxScript exists the box is not shown: it is recorded
 // and answered from the script. If the box cannot be shown (no display, as with the
-// offscreen driver) the SDL error is logged and the Escape answer returned.
+// offscreen driver, or SDL fails) the reason is logged and 0 is returned, "no answer", which
+// callers read as neither Yes nor Cancel; an OK-only box returns IDOK then.
 int messageBox(WindowHandle owner, const char* text, const char* caption, UINT type);
 
 // One box as the script saw it.
