@@ -11,30 +11,52 @@
 
 namespace epipolar::platform_internal {
 
+namespace {
+
+// A connection of its own, opened on first use (UI thread only). SDL 2.26 reports no keymap
+// change that XChangeKeyboardMapping or a group switch makes, so every question asks the
+// server afresh: one round trip, and only for key events with right Alt in them.
+Display* layoutDisplay = nullptr;
+bool layoutDisplayFailed = false;
+
+}  // namespace
+
 bool rightAltIsLevel3Shift() {
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (driver == nullptr || std::strcmp(driver, "x11") != 0) return false;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return false;
+  if (layoutDisplay == nullptr) {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (layoutDisplayFailed || driver == nullptr || std::strcmp(driver, "x11") != 0) return false;
+    layoutDisplay = XOpenDisplay(nullptr);
+    if (layoutDisplay == nullptr) {
+      layoutDisplayFailed = true;
+      return false;
+    }
+  }
   bool level3 = false;
-  // SDL calls the key with the XKB name RALT right Alt, whatever it produces; what it
-  // produces in the current group tells Alt_R from AltGr.
-  XkbDescPtr keyboard = XkbGetMap(display, 0, XkbUseCoreKbd);
+  // SDL calls the key with the XKB name RALT right Alt, whatever it produces; what it produces
+  // in the current group, read from the server's map, tells Alt_R from AltGr.
+  XkbDescPtr keyboard = XkbGetMap(layoutDisplay, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
   XkbStateRec keyboardState;
-  if (keyboard != nullptr && XkbGetNames(display, XkbKeyNamesMask, keyboard) == Success &&
+  if (keyboard != nullptr && XkbGetNames(layoutDisplay, XkbKeyNamesMask, keyboard) == Success &&
       keyboard->names != nullptr && keyboard->names->keys != nullptr &&
-      XkbGetState(display, XkbUseCoreKbd, &keyboardState) == Success) {
+      XkbGetState(layoutDisplay, XkbUseCoreKbd, &keyboardState) == Success) {
     for (int code = keyboard->min_key_code; code <= keyboard->max_key_code; ++code) {
       if (std::strncmp(keyboard->names->keys[code].name, "RALT", XkbKeyNameLength) != 0) continue;
-      const KeySym sym =
-          XkbKeycodeToKeysym(display, static_cast<KeyCode>(code), keyboardState.group, 0);
+      const int groups = XkbKeyNumGroups(keyboard, code);
+      if (groups == 0) break;
+      const int group = keyboardState.group < groups ? keyboardState.group : 0;
+      const KeySym sym = XkbKeySymEntry(keyboard, code, 0, group);
       level3 = sym == XK_ISO_Level3_Shift || sym == XK_Mode_switch;
       break;
     }
   }
   if (keyboard != nullptr) XkbFreeKeyboard(keyboard, 0, True);
-  XCloseDisplay(display);
   return level3;
+}
+
+void closeKeyboardLayout() {
+  if (layoutDisplay != nullptr) XCloseDisplay(layoutDisplay);
+  layoutDisplay = nullptr;
+  layoutDisplayFailed = false;
 }
 
 }  // namespace epipolar::platform_internal

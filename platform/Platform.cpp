@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "log/DebugStream.h"
@@ -39,8 +40,8 @@ struct PlatformState {
   // last key event, the buttons of the last pointer event.
   Uint16 keyMods = 0;
   Uint32 mouseButtons = 0;
-  // The layout's right Alt is AltGr (a level-3 shift); see platform_internal.
-  bool rightAltIsAltGr = false;
+  // Set by tests: right Alt taken as AltGr or as Alt without asking the X server.
+  std::optional<bool> rightAltIsAltGr;
 };
 
 PlatformState& state() {
@@ -123,8 +124,13 @@ void fillCreate(CreateStruct& cs, void* param, const char* title, int x, int y, 
   cs.cy = h;
 }
 
+bool rightAltIsAltGr() {
+  const std::optional<bool>& fixed = state().rightAltIsAltGr;
+  return fixed ? *fixed : platform_internal::rightAltIsLevel3Shift();
+}
+
 bool altGrHeld(Uint16 mods) {
-  return (mods & KMOD_MODE) != 0 || (state().rightAltIsAltGr && (mods & KMOD_RALT) != 0);
+  return (mods & KMOD_MODE) != 0 || ((mods & KMOD_RALT) != 0 && rightAltIsAltGr());
 }
 
 // MK_* flags of the buttons in an SDL button mask and of Shift and Ctrl held.
@@ -506,9 +512,6 @@ bool translate(const SDL_Event& e, Message& msg) {
                                        (alt ? (1u << 29) : 0u) | (e.key.repeat ? (1u << 30) : 0u));
       return true;
     }
-    case SDL_KEYMAPCHANGED:
-      platform_internal::readKeyboardLayout();
-      return false;
     default:
       return false;
   }
@@ -528,9 +531,7 @@ bool takeQuitFlag(Message& msg) {
 
 namespace platform_internal {
 
-void readKeyboardLayout() { state().rightAltIsAltGr = rightAltIsLevel3Shift(); }
-
-void setRightAltIsAltGr(bool altGr) { state().rightAltIsAltGr = altGr; }
+void setRightAltIsAltGr(std::optional<bool> altGr) { state().rightAltIsAltGr = altGr; }
 
 void logSdlError(const char* what) {
   DebugStream << what << ": " << SDL_GetError();
@@ -568,7 +569,6 @@ bool ensureStarted() {
   waitsByPolling.store(driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
                                              std::strcmp(driver, "dummy") == 0));
   s.started = true;
-  readKeyboardLayout();
   eventsReady.store(true);
   return true;
 }
@@ -828,6 +828,7 @@ void shutdownPlatform() {
   s.quitFlag = false;
   s.keyMods = 0;
   s.mouseButtons = 0;
+  platform_internal::closeKeyboardLayout();
   SDL_Quit();
   s.started = false;
   s.failed = false;

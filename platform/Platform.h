@@ -15,7 +15,7 @@
 //   - System keys: a key pressed while Alt is held and Ctrl is not, Alt itself, and F10 come
 //     as WM_SYSKEYDOWN, which the windows leave to defWindowProc. AltGr counts as Ctrl+Alt,
 //     as it does on the described platform, so its keys stay WM_KEYDOWN: that is the key SDL
-//     calls Mode, and right Alt where the keyboard layout makes it a level-3 shift (X11).
+//     calls Mode, and right Alt where the X keymap makes it a level-3 shift.
 //   - Pointer motions queued one after another for one window, with the same buttons held,
 //     are merged into the last of them, so a busy loop never falls behind the pointer.
 //   - The default handling of WM_CLOSE destroys the window, which delivers WM_DESTROY.

@@ -236,7 +236,7 @@ TEST_F(PlatformTest, AltKeysAndF10AreSystemKeysButCtrlAltAndAltGrAreNot) {
   run({{{SDLK_RALT, KMOD_RALT}, WM_KEYDOWN, VK_MENU},
        {{SDLK_q, KMOD_RALT}, WM_KEYDOWN, 'Q'},
        {{SDLK_c, KMOD_LALT}, WM_SYSKEYDOWN, 'C'}});
-  platform_internal::setRightAltIsAltGr(false);
+  platform_internal::setRightAltIsAltGr(std::nullopt);
 
   // Alt+F4 closes the window by default, as the window manager's close would.
   seen.clear();
