@@ -76,10 +76,10 @@ answer_box "WRONG!!!" Return
 
 # Nine pairs; with the stored points refused, the count starts at 1.
 for n in $(seq 9); do
-  xdotool mousemove --window "$w0" $((40 * n)) 200 click 1
-  xdotool mousemove --window "$w1" $((40 * n + 10)) 200 click 1
-  wait_log "^$n points reached$"
+  xdotool mousemove --window "$w0" $((40 * n)) 200 click 1 mousemove --window "$w1" $((40 * n + 10)) 200 click 1
 done
+wait_log "^9 points reached$"
+grep -qx "1 points reached" log.txt || fail "the stored points were not refused"
 read -r xv yv wv hv < <(geometry "$(wait_window "Ball Display")")
 check_box "Calibration ready" $((xv + wv / 2)) $((yv + hv / 2))
 answer_box "Calibration ready" Return
