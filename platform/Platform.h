@@ -130,7 +130,7 @@ bool postMessage(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void postQuitMessage(int exitCode);
 
 // Whether Shift (VK_SHIFT), Ctrl (VK_CONTROL) or Alt (VK_MENU) is held, as of the last key
-// message taken from the queue (like GetKeyState, not the keyboard's state at this instant):
+// message taken from the queue (not the keyboard's state at this instant, which may be ahead):
 // during the dispatch of a click it tells a Shift+click from a click. False for other codes.
 // UI thread.
 bool isKeyDown(WPARAM virtualKey);
