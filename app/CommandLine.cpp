@@ -24,6 +24,8 @@ const char* bindingsHelp() {
   P              pause or resume both cameras
   X              log the colours under the two markers and their difference
   any other key  write this camera's next frame to pic<id>.bmp
+                 (not keys pressed with Alt, Alt itself or F10: these do nothing;
+                 Alt+F4 closes the window; Ctrl+Alt and AltGr keys are ordinary keys)
 
 "Ball Display" window:
   Left, Right    make the squares bigger or smaller

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/testing/AppFixture.h"
@@ -134,6 +135,24 @@ TEST_F(StereoAppSetUp, YesWithoutStoredPointsShowsTheInstructionsRightAfterTheMa
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   ASSERT_EQ(boxes.calls().size(), 2u);
   EXPECT_EQ(boxes.calls()[1].caption, "Instructions");
+}
+
+TEST_F(StereoAppSetUp, QuestionsThatCannotBeShownCountAsNoAndStartUpGoesOn) {
+  // No script: the offscreen driver cannot show a box, as when SDL fails to show one.
+  writeSettings(matrixKeys(kTranslationF) + "matrixStored=true\n" + storedPoints(2));
+  {
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+    EXPECT_EQ(app.fundamental, Matrix(kTranslationF, 3, 3));
+    EXPECT_EQ(app.epipole1.count(), 3);
+    EXPECT_FALSE(app.calibrated);
+    EXPECT_TRUE(app.correspondences.empty());
+    EXPECT_EQ(app.cameraWnd1->getTitle(), "(1) Right cam");
+  }
+  const std::string unshown = "Message box \"Use data?\" could not be shown: no display";
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), unshown), 2);
+  EXPECT_FALSE(log.contains("Instructions")) << "not calibrated: no instructions";
+  EXPECT_NE(readSettings().find("matrixStored=false\n"), std::string::npos);
 }
 
 TEST_F(StereoAppSetUp, AMissingPointKeyStopsTheRestoreThere) {
@@ -375,6 +394,40 @@ TEST_F(StereoAppRun, OtherKeysAskForASnapshotButTheHandledOnesDoNot) {
     sendMessage(app.cameraWnd1->hwnd, WM_KEYDOWN, key, 0);
   }
   EXPECT_EQ(camera1->snapshotRequests.load(), 0);
+}
+
+TEST_F(StereoAppRun, SystemKeysAndPointerMotionReleaseAndLeaveChangeNothing) {
+  StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+  ASSERT_TRUE(camera0->push(testing::makeUniformFrame(kWidth, kHeight, 255, 0, 0)));
+  ASSERT_TRUE(camera1->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0)));
+  log.clear();
+  const LPARAM alt = LPARAM{1} << 29;
+  for (WindowHandle window : {app.cameraWnd0->hwnd, app.cameraWnd1->hwnd, app.hwnd}) {
+    for (WPARAM key : {WPARAM{'C'},
+                       WPARAM{'E'},
+                       WPARAM{'P'},
+                       WPARAM{'X'},
+                       WPARAM{'A'},
+                       WPARAM{'1'},
+                       VK_LEFT,
+                       VK_RIGHT,
+                       VK_MENU})
+      sendMessage(window, WM_SYSKEYDOWN, key, alt);
+    sendMessage(window, WM_SYSKEYDOWN, VK_F10, 0);
+    sendMessage(window, WM_MOUSEMOVE, MK_LBUTTON, at(10, 12));
+    sendMessage(window, WM_LBUTTONUP, 0, at(10, 12));
+    sendMessage(window, WM_MOUSELEAVE, 0, 0);
+  }
+  drainMessages();
+  EXPECT_EQ(camera0->snapshotRequests.load() + camera1->snapshotRequests.load(), 0);
+  EXPECT_FALSE(app.paused.load());
+  EXPECT_FALSE(app.edgeWnd[0] || app.edgeWnd[1]);
+  EXPECT_EQ(app.currentCorrespondence, -1);
+  EXPECT_EQ(app.pointSize, 0.075f);
+  EXPECT_EQ(app.pendingSource, -1);
+  EXPECT_TRUE(app.correspondences.empty());
+  EXPECT_TRUE(isWindow(app.cameraWnd0->hwnd));
+  EXPECT_EQ(log.text(), "");
 }
 
 TEST_F(StereoAppRun, FramesAreDroppedWhilePaused) {
