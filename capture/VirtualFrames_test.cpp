@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "capture/VirtualScene.h"
+#include "capture/VirtualView.h"
 
 namespace epipolar {
 namespace {
