@@ -38,6 +38,12 @@ struct PinholeCamera {
   // camera coordinates, in metres.
   Vec3 projectHomogeneous(const Vec3& X) const;
 
+  // The world point at `depth` metres (z in camera coordinates) through pixel position (x, y):
+  // C + depth R^T K^-1 (x, y, 1). The inverse of project for points in front of the camera.
+  Vec3 backProject(double x, double y, double depth) const {
+    return centre + (rayOf * Vec3{x, y, 1}) * depth;
+  }
+
   // Unit direction from the centre through pixel position (x, y). Inline: the renderer calls
   // it for every sample.
   Vec3 pixelRay(double x, double y) const { return normalized(rayOf * Vec3{x, y, 1}); }

@@ -107,57 +107,87 @@ void drawShadows(Image& frame, const StaticView& still, const BallsInFrame& ball
   }
 }
 
-// Ray casts the pixels the balls may cover: 2x2 samples per pixel, each against every ball
-// and the static depth, mixed with the background by the share of samples that meet a ball.
-void drawBalls(Image& frame,
-               const VirtualScene& scene,
-               int index,
-               const StaticView& still,
-               const BallsInFrame& balls) {
+// The 2x2 samples of pixel (x, y) that meet a ball nearer than the static scene: their count,
+// and their colours added to `sum` (red, green, blue) when it is given.
+int ballSamples(const VirtualScene& scene,
+                int index,
+                const BallsInFrame& balls,
+                int x,
+                int y,
+                float staticDepth,
+                float* sum) {
   const PinholeCamera& camera = scene.camera(index);
-  const Shader& shader = scene.shader();
-  const int width = frame.width;
-  const Vec3 origin = camera.centre;
+  const Vec3& origin = camera.centre;
+  int covered = 0;
+  for (int sample = 0; sample < 4; ++sample) {
+    const Vec3 d =
+        camera.pixelRay(x + ((sample & 1) ? 0.25 : -0.25), y + ((sample & 2) ? 0.25 : -0.25));
+    double nearest = staticDepth;
+    int which = -1;
+    for (int j = 0; j < VirtualScene::kBallCount; ++j) {
+      const double t = sphereEntry(origin, d, balls[j].centre, scene.ball(j).radius);
+      if (t > 0 && t < nearest) nearest = t, which = j;
+    }
+    if (which < 0) continue;
+    ++covered;
+    if (sum == nullptr) continue;
+    const BallInFrame& ball = balls[which];
+    const Rgb colour =
+        scene.shader().ball(which, ball.centre, origin + d * nearest, ball.spinCos, ball.spinSin);
+    sum[0] += colour.r, sum[1] += colour.g, sum[2] += colour.b;
+  }
+  return covered;
+}
+
+// Calls visit(x, y, at) for each pixel inside some ball's rectangle, once even where the
+// rectangles overlap; `at` is the pixel's row-major index.
+template <typename Visit>
+void forBallPixels(const BallsInFrame& balls, int width, Visit visit) {
   for (std::size_t i = 0; i < balls.size(); ++i) {
     const PixelRect& r = balls[i].rect;
     for (int y = r.y0; y <= r.y1; ++y) {
-      std::uint8_t* row = frame.row(y);
       for (int x = r.x0; x <= r.x1; ++x) {
         bool done = false;
         for (std::size_t j = 0; j < i; ++j) done = done || balls[j].rect.contains(x, y);
-        if (done) continue;
-        const float staticDepth = still.depth[static_cast<std::size_t>(y) * width + x];
-        float sum[3] = {0, 0, 0};
-        int covered = 0;
-        for (int sample = 0; sample < 4; ++sample) {
-          const Vec3 d =
-              camera.pixelRay(x + ((sample & 1) ? 0.25 : -0.25), y + ((sample & 2) ? 0.25 : -0.25));
-          double nearest = staticDepth;
-          int which = -1;
-          for (int j = 0; j < VirtualScene::kBallCount; ++j) {
-            const double t = sphereEntry(origin, d, balls[j].centre, scene.ball(j).radius);
-            if (t > 0 && t < nearest) nearest = t, which = j;
-          }
-          if (which < 0) continue;
-          const BallInFrame& ball = balls[which];
-          const Rgb colour =
-              shader.ball(which, ball.centre, origin + d * nearest, ball.spinCos, ball.spinSin);
-          sum[0] += colour.r, sum[1] += colour.g, sum[2] += colour.b;
-          ++covered;
-        }
-        if (covered == 0) continue;
-        const float share = covered * 0.25f;
-        const float mix[3] = {sum[2] * 0.25f, sum[1] * 0.25f, sum[0] * 0.25f};
-        for (int k = 0; k < 3; ++k) {
-          const float old = row[3 * x + k] * (1.0f / 255.0f);
-          row[3 * x + k] = componentByte(old * (1 - share) + mix[k]);
-        }
+        if (!done) visit(x, y, static_cast<std::size_t>(y) * width + x);
       }
     }
   }
 }
 
+// Ray casts the pixels the balls may cover and mixes the balls' colour with the background
+// by the share of samples that meet a ball.
+void drawBalls(Image& frame,
+               const VirtualScene& scene,
+               int index,
+               const StaticView& still,
+               const BallsInFrame& balls) {
+  forBallPixels(balls, frame.width, [&](int x, int y, std::size_t at) {
+    float sum[3] = {0, 0, 0};
+    const int covered = ballSamples(scene, index, balls, x, y, still.depth[at], sum);
+    if (covered == 0) return;
+    const float share = covered * 0.25f;
+    const float mix[3] = {sum[2] * 0.25f, sum[1] * 0.25f, sum[0] * 0.25f};
+    std::uint8_t* pixel = frame.row(y) + 3 * x;
+    for (int k = 0; k < 3; ++k) {
+      const float old = pixel[k] * (1.0f / 255.0f);
+      pixel[k] = componentByte(old * (1 - share) + mix[k]);
+    }
+  });
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> ballCoverage(const VirtualScene& scene, int index, double seconds) {
+  const int width = VirtualScene::kWidth, height = VirtualScene::kHeight;
+  const StaticView& still = scene.staticView(index);
+  const BallsInFrame balls = placeBalls(scene, index, seconds, width, height);
+  std::vector<std::uint8_t> mask(static_cast<std::size_t>(width) * height, 0);
+  forBallPixels(balls, width, [&](int x, int y, std::size_t at) {
+    mask[at] = ballSamples(scene, index, balls, x, y, still.depth[at], nullptr) > 0;
+  });
+  return mask;
+}
 
 VirtualView::VirtualView(std::shared_ptr<const VirtualScene> scene, int index, std::uint64_t seed)
     : scene_(std::move(scene)), index_(index), static_(&scene_->staticView(index)), engine_(seed) {

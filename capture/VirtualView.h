@@ -42,4 +42,9 @@ class VirtualView {
   std::vector<std::int8_t> noise_;  // sensor noise pattern, longer than a frame
 };
 
+// 1 for each pixel of camera `index` whose colour at `seconds` comes partly from a ball (some
+// of its 2x2 samples meet a ball before the static scene), 0 elsewhere. Row-major, top row
+// first, kWidth * kHeight long. Renders the camera's static view on first use.
+std::vector<std::uint8_t> ballCoverage(const VirtualScene& scene, int index, double seconds);
+
 }  // namespace epipolar
