@@ -2,9 +2,10 @@
 // in metres, rotations, intrinsic matrices and homographies in pixels.
 //
 // Value types without allocation. Every operation evaluates its terms in the written order
-// (x, then y, then z; sums left to right) and never fuses or reorders them, so a computation
-// gives the same bits wherever it is compiled: rendered pictures built on these stay
-// byte-identical. Mat3 is row-major: m[i][j] is row i, column j.
+// (x, then y, then z; sums left to right), so code built without fused multiply-adds
+// (EPIPOLAR_EXACT_ARITHMETIC, cmake/Epipolar.cmake) gives the same bits under any other flags:
+// the virtual rig's pictures stay byte-identical. Mat3 is row-major: m[i][j] is row i,
+// column j.
 //
 // Failure behaviour: none is detected. normalized() of the zero vector and inverse() of a
 // singular matrix give non-finite components.
