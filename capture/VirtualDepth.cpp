@@ -98,6 +98,7 @@ TrueDisparity trueDisparity(const VirtualScene& scene,
                             int width,
                             int height,
                             double seconds) {
+  if (width <= 0 || height <= 0) return {};
   const PinholeCamera& camera0 = scene.camera(0);
   const PinholeCamera& camera1 = scene.camera(1);
   const BallCentres balls = ballCentres(scene, seconds);

@@ -57,7 +57,8 @@ struct TrueDisparity {
 inline constexpr double kDepthEdgeRatio = 0.05;
 
 // The true disparity of a width x height rectified pair made by H0 and H1, with the balls
-// where they are at `seconds`. A singular H0 gives a map with nothing valid.
+// where they are at `seconds`. A singular H0 gives a map with nothing valid; a size without
+// pixels gives empty maps.
 TrueDisparity trueDisparity(const VirtualScene& scene,
                             const Mat3& H0,
                             const Mat3& H1,
