@@ -35,11 +35,11 @@ class PairList {
   // The pair at `index`, or null when the index is out of range.
   const Correspondence* find(long long index) const;
 
-  // One click at `point` in window `side` (1 for window (1), anything else window (0)). With no
-  // click waiting, or one waiting in the same window, the click waits (replacing the older one) and
-  // false is returned. Otherwise it completes a pair with the waiting click, the pair is appended,
-  // nothing waits any more, and true is returned.
-  bool click(int side, ImagePosition point);
+  // One click at `point` in camera window `window` (1 for window (1), anything else for
+  // window (0)). With no click waiting, or one waiting in the same window, the click waits
+  // (replacing the older one) and false is returned. Otherwise it completes a pair with the
+  // waiting click, the pair is appended, nothing waits any more, and true is returned.
+  bool click(int window, ImagePosition point);
   // Appends `pairs` in order, as one step (stored points restored at start). The waiting
   // click and the shown index stay.
   void append(std::span<const Correspondence> pairs);
