@@ -67,6 +67,10 @@ CommandLineResult parseCommandLine(int argc,
           ->type_name("FILE");
   app.add_flag("--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
   app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
+  app.add_flag("--assist",
+               line.options.assist,
+               "assisted mode: aids to marking, calibrating and matching (without it, the "
+               "classic program)");
   virtualOption->excludes(sourceOption)->excludes(imagesOption);
   sourceOption->excludes(imagesOption);
 
