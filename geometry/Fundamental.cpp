@@ -330,7 +330,9 @@ EpipolarErrorResult epipolarError(const Matrix& F,
     // Non-finite residuals fail the comparisons, so a degenerate model counts nothing.
     if (d1 < inlierThreshold && d0 < inlierThreshold) {
       ++inliers;
-      sum += d0 * d0 + d1 * d1;
+      // Left to right, (sum + d0^2) + d1^2: the last bits of the mean, and with them the
+      // tie-breaks between runs, depend on this order.
+      sum = sum + d0 * d0 + d1 * d1;
     }
   }
   if (inliers == 0) return {std::numeric_limits<double>::infinity(), 0};
@@ -383,7 +385,7 @@ EpipolarErrorResult epipolarErrorFast(const std::array<double, 9>& F,
   auto count = [&](double d0, double d1) {
     if (d1 < inlierThreshold && d0 < inlierThreshold) {
       ++inliers;
-      sum += d0 * d0 + d1 * d1;
+      sum = sum + d0 * d0 + d1 * d1;
     }
   };
   size_t k = 0;

@@ -231,6 +231,29 @@ TEST(EpipolarError, AResidualOfExactlyTheThresholdIsNotAnInlier) {
   EXPECT_EQ(result.error, std::numeric_limits<double>::infinity());
   const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(inlierThreshold, 0.0)}};
   EXPECT_EQ(epipolarError(F, justInside).inliers, 1);
+  // The fast scorer: three copies reach both its two-at-a-time path and its single tail.
+  const Correspondence onBoundThrice[3] = {onBound[0], onBound[0], onBound[0]};
+  const EpipolarErrorResult fast = epipolarErrorFast({0, 0, 0, 0, 0, -1, 0, 1, 0}, onBoundThrice);
+  EXPECT_EQ(fast.inliers, 0);
+  EXPECT_EQ(fast.error, std::numeric_limits<double>::infinity());
+}
+
+TEST(EpipolarError, SumsEachPairLeftToRight) {
+  // Horizontal translation, y0 = 0: d1 = |y1| and d0 = |y1| / sqrt(1 + y1^2). The second pair's
+  // squares are each below half a unit in the last place of the first pair's sum, but not
+  // together, so (sum + d0^2) + d1^2 and sum + (d0^2 + d1^2) differ.
+  const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
+  const Correspondence pairs[2] = {{0, 0, 0, 0.2}, {0, 0, 0, 2.2e-9}};
+  auto squares = [](double y1) {
+    const double d0 = y1 / std::sqrt(1 + y1 * y1);
+    return std::pair(d0 * d0, y1 * y1);
+  };
+  const auto [a0, a1] = squares(0.2);
+  const auto [b0, b1] = squares(2.2e-9);
+  const double leftToRight = (0.0 + a0 + a1 + b0 + b1) / 2;
+  ASSERT_NE(leftToRight, (0.0 + (a0 + a1) + (b0 + b1)) / 2);
+  EXPECT_EQ(epipolarError(F, pairs).error, leftToRight);
+  EXPECT_EQ(epipolarErrorFast({0, 0, 0, 0, 0, -1, 0, 1, 0}, pairs).error, leftToRight);
 }
 
 TEST(EpipolarError, MeanIsOverInliersOnly) {
