@@ -11,6 +11,8 @@
 #include <random>
 #include <sstream>
 
+#include "geometry/FundamentalReference.h"
+#include "geometry/testing/UpToScale.h"
 #include "log/testing/LogCapture.h"
 
 namespace epipolar {
@@ -23,7 +25,7 @@ constexpr double kExactFitTolerance = 1e-7;
 constexpr double kNoisyFitPixels = 3.0;
 constexpr double kNoisePixels = 0.3;
 // Planted outliers sit at least this far (in the residual's own units) from the true lines.
-constexpr double kOutlierResidual = 4 * inlierThreshold;
+constexpr double kOutlierResidual = 4 * kInlierThreshold;
 
 Matrix matrix3(std::initializer_list<double> values) { return Matrix(values.begin(), 3, 3); }
 
@@ -82,7 +84,7 @@ class SyntheticRig {
       c.x1 = uniform(0, 640);
       c.y1 = uniform(0, 480);
       const Correspondence one[1] = {c};
-      const EpipolarErrorResult strict = epipolarError(F_, one);
+      const EpipolarErrorResult strict = epipolarErrorReference(F_, one);
       if (strict.inliers == 0 && worstResidual(c) >= kOutlierResidual) return c;
     }
   }
@@ -147,20 +149,9 @@ class SyntheticRig {
   std::array<double, 3> t_{};
 };
 
-// Largest entry difference of a and b after scaling both to unit norm with matching sign.
-double differenceUpToScale(const Matrix& a, const Matrix& b) {
-  double na = 0, nb = 0, dot = 0;
-  for (int k = 0; k < 9; ++k) {
-    na += a.data()[k] * a.data()[k];
-    nb += b.data()[k] * b.data()[k];
-    dot += a.data()[k] * b.data()[k];
-  }
-  const double sign = dot < 0 ? -1.0 : 1.0;
-  double worst = 0;
-  for (int k = 0; k < 9; ++k)
-    worst = std::max(worst,
-                     std::fabs(a.data()[k] / std::sqrt(na) - sign * b.data()[k] / std::sqrt(nb)));
-  return worst;
+// F as a flat array for differenceUpToScale.
+std::span<const double> entries(const Matrix& m) {
+  return {m.data(), static_cast<size_t>(m.rows() * m.cols())};
 }
 
 double determinant(const Matrix& m) {
@@ -213,27 +204,27 @@ TEST(EpipolarError, ResidualIsTakenOnLinesScaledByTheirFullNorm) {
   // Horizontal translation: F (x0, y0, 1) = (0, -1, y0), norm sqrt(1 + y0^2).
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
   const Correspondence nearRow[1] = {{10, 0, 20, 0.2}};
-  const EpipolarErrorResult result = epipolarError(F, nearRow);
+  const EpipolarErrorResult result = epipolarErrorReference(F, nearRow);
   EXPECT_EQ(result.inliers, 1);
   const double d1 = 0.2;
   const double d0 = 0.2 / std::sqrt(1 + 0.2 * 0.2);
   EXPECT_DOUBLE_EQ(result.error, d0 * d0 + d1 * d1);
   // 30 px off the line at row 300 is still an inlier: the residual is not a pixel distance.
   const Correspondence farBelow[1] = {{10, 300, 20, 330}};
-  EXPECT_EQ(epipolarError(F, farBelow).inliers, 1);
+  EXPECT_EQ(epipolarErrorReference(F, farBelow).inliers, 1);
 }
 
 TEST(EpipolarError, AResidualOfExactlyTheThresholdIsNotAnInlier) {
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
-  const Correspondence onBound[1] = {{10, 0, 20, inlierThreshold}};
-  const EpipolarErrorResult result = epipolarError(F, onBound);
+  const Correspondence onBound[1] = {{10, 0, 20, kInlierThreshold}};
+  const EpipolarErrorResult result = epipolarErrorReference(F, onBound);
   EXPECT_EQ(result.inliers, 0);
   EXPECT_EQ(result.error, std::numeric_limits<double>::infinity());
-  const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(inlierThreshold, 0.0)}};
-  EXPECT_EQ(epipolarError(F, justInside).inliers, 1);
+  const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(kInlierThreshold, 0.0)}};
+  EXPECT_EQ(epipolarErrorReference(F, justInside).inliers, 1);
   // The fast scorer: three copies reach both its two-at-a-time path and its single tail.
   const Correspondence onBoundThrice[3] = {onBound[0], onBound[0], onBound[0]};
-  const EpipolarErrorResult fast = epipolarErrorFast({0, 0, 0, 0, 0, -1, 0, 1, 0}, onBoundThrice);
+  const EpipolarErrorResult fast = epipolarError({0, 0, 0, 0, 0, -1, 0, 1, 0}, onBoundThrice);
   EXPECT_EQ(fast.inliers, 0);
   EXPECT_EQ(fast.error, std::numeric_limits<double>::infinity());
 }
@@ -252,14 +243,14 @@ TEST(EpipolarError, SumsEachPairLeftToRight) {
   const auto [b0, b1] = squares(2.2e-9);
   const double leftToRight = (0.0 + a0 + a1 + b0 + b1) / 2;
   ASSERT_NE(leftToRight, (0.0 + (a0 + a1) + (b0 + b1)) / 2);
-  EXPECT_EQ(epipolarError(F, pairs).error, leftToRight);
-  EXPECT_EQ(epipolarErrorFast({0, 0, 0, 0, 0, -1, 0, 1, 0}, pairs).error, leftToRight);
+  EXPECT_EQ(epipolarErrorReference(F, pairs).error, leftToRight);
+  EXPECT_EQ(epipolarError({0, 0, 0, 0, 0, -1, 0, 1, 0}, pairs).error, leftToRight);
 }
 
 TEST(EpipolarError, MeanIsOverInliersOnly) {
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
   const Correspondence pairs[3] = {{0, 0, 0, 0}, {0, 0, 0, 0.1}, {0, 0, 0, 5}};
-  const EpipolarErrorResult result = epipolarError(F, pairs);
+  const EpipolarErrorResult result = epipolarErrorReference(F, pairs);
   EXPECT_EQ(result.inliers, 2);
   const double d0 = 0.1 / std::sqrt(1.01);
   EXPECT_DOUBLE_EQ(result.error, (0.01 + d0 * d0) / 2);
@@ -283,8 +274,8 @@ TEST(EpipolarError, FastScoreIsBitIdentical) {
     for (const Matrix& candidate : {F, rig.F()}) {
       std::array<double, 9> values;
       std::copy(candidate.data(), candidate.data() + 9, values.begin());
-      const EpipolarErrorResult plain = epipolarError(candidate, records);
-      const EpipolarErrorResult fast = epipolarErrorFast(values, records);
+      const EpipolarErrorResult plain = epipolarErrorReference(candidate, records);
+      const EpipolarErrorResult fast = epipolarError(values, records);
       EXPECT_EQ(plain.inliers, fast.inliers);
       EXPECT_EQ(std::memcmp(&plain.error, &fast.error, sizeof(double)), 0)
           << plain.error << " " << fast.error;
@@ -306,7 +297,7 @@ TEST(NormalisingTransform, CentresAndScalesTheFirstEightPoints) {
   for (int k = 0; k < 8; ++k) records.push_back({100.0 + 10 * k, 50.0 - 4 * k, 3.0 * k, 7.0});
   records.push_back({1e6, 1e6, 1e6, 1e6});  // beyond the sample: ignored
   for (int camera : {0, 1}) {
-    const Matrix T = normalisingTransform(records, camera);
+    const Matrix T = normalisingTransformReference(records, camera);
     double meanX = 0, meanY = 0, meanDistance = 0;
     std::vector<Vector> moved;
     for (int k = 0; k < 8; ++k) {
@@ -329,12 +320,12 @@ TEST(EightPoint, FitsExactPairsWithARank2Matrix) {
   SyntheticRig rig(7);
   std::vector<Correspondence> records;
   for (int k = 0; k < 8; ++k) records.push_back(rig.exact());
-  const Matrix T0 = normalisingTransform(records, 0);
-  const Matrix T1 = normalisingTransform(records, 1);
+  const Matrix T0 = normalisingTransformReference(records, 0);
+  const Matrix T1 = normalisingTransformReference(records, 1);
   std::vector<VectorPair> pairs;
   for (const Correspondence& c : records)
     pairs.emplace_back(T0 * homogeneousPoint(c.x0, c.y0), T1 * homogeneousPoint(c.x1, c.y1));
-  const Matrix Fn = eightPoint(pairs);
+  const Matrix Fn = eightPointReference(pairs);
   EXPECT_NEAR(determinant(Fn), 0.0, 1e-12);
   Matrix U;
   Vector S;
@@ -342,7 +333,7 @@ TEST(EightPoint, FitsExactPairsWithARank2Matrix) {
   Fn.svd(U, S, V);
   EXPECT_NEAR(S[0], 1.0, 1e-12);
   const Matrix F = T1.transpose() * Fn * T0;
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
 }
 
 TEST(EstimateFundamental, EightExactPairsStopAfterTheFirstRun) {
@@ -360,10 +351,10 @@ TEST(EstimateFundamental, EightExactPairsStopAfterTheFirstRun) {
   EXPECT_TRUE(lines[1].ends_with(", with 8 inliers")) << lines[1];
   EXPECT_TRUE(startsWith(lines[2], "Best error: ")) << lines[2];
   EXPECT_TRUE(lines[2].ends_with(", with 8 inliers")) << lines[2];
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
   ASSERT_EQ(T0.rows(), 3);
   RandSequence fresh;  // the first run's sample
-  EXPECT_EQ(T0, normalisingTransform(shuffledSample(records, fresh), 0));
+  EXPECT_EQ(T0, normalisingTransformReference(shuffledSampleReference(records, fresh), 0));
 }
 
 class ExactScene : public ::testing::TestWithParam<int> {};
@@ -380,7 +371,7 @@ TEST_P(ExactScene, TheFirstCleanSampleRecoversTheRigAndEndsTheLoop) {
   EXPECT_EQ(log.lines().size(), 3u);
   EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(GetParam()) + " inliers"))
       << log.lines().back();
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
   const double norm = Vector(F.data(), 9).norm();
   EXPECT_NEAR(determinant(F) / (norm * norm * norm), 0.0, 1e-12);
 }
@@ -415,7 +406,7 @@ TEST_P(NoisySceneTest, FindsTheConsensusOfTheRig) {
   Matrix T0, T1, F;
   RandSequence random;
   estimateFundamental(records, T0, T1, F, random);
-  const EpipolarErrorResult result = epipolarError(F, records);
+  const EpipolarErrorResult result = epipolarErrorReference(F, records);
   EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(result.inliers) + " inliers"))
       << log.lines().back();
   EXPECT_GE(result.inliers, kMinConsensusShare * scene.inliers);
@@ -464,14 +455,14 @@ void referenceEstimate(std::span<const Correspondence> records,
   EpipolarErrorResult best{std::numeric_limits<double>::infinity(), 0};
   int run = 0;
   do {
-    const std::vector<Correspondence> shuffled = shuffledSample(records, random);
-    const Matrix t0 = normalisingTransform(shuffled, 0);
-    const Matrix t1 = normalisingTransform(shuffled, 1);
+    const std::vector<Correspondence> shuffled = shuffledSampleReference(records, random);
+    const Matrix t0 = normalisingTransformReference(shuffled, 0);
+    const Matrix t1 = normalisingTransformReference(shuffled, 1);
     std::vector<VectorPair> pairs;
     for (const Correspondence& c : shuffled)
       pairs.emplace_back(t0 * homogeneousPoint(c.x0, c.y0), t1 * homogeneousPoint(c.x1, c.y1));
-    const Matrix model = (t1.transpose() * eightPoint(pairs)) * t0;
-    const EpipolarErrorResult result = epipolarError(model, records);
+    const Matrix model = (t1.transpose() * eightPointReference(pairs)) * t0;
+    const EpipolarErrorResult result = epipolarErrorReference(model, records);
     DebugStream << "Run " << run << ": Error: " << result.error << ", with " << result.inliers
                 << " inliers";
     DebugStream.put('\n');
@@ -528,7 +519,7 @@ TEST(EstimateFundamental, ListOverloadUsesTheProcessSequence) {
   Matrix T0, T1, F;
   estimateFundamental(records, T0, T1, F);
   EXPECT_EQ(log.lines().size(), 3u);
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
 }
 
 TEST(EstimateFundamental, FewerThanEightPairsChangeNothing) {
