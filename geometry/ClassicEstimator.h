@@ -135,6 +135,7 @@ class NormalisedLineScorer {
   }
   static bool better(const Score& a, const Score& b) { return isBetterRun(a, b); }
   static int inliers(const Score& s) { return s.inliers; }
+  static void improved(const Score&, int) {}
   // The pairs epipolarError counts as inliers.
   static std::vector<bool> inlierMask(const Matrix3x3& F, std::span<const Correspondence> data);
 };
