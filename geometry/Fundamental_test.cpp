@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "geometry/FundamentalReference.h"
+#include "geometry/testing/SyntheticRig.h"
 #include "geometry/testing/UpToScale.h"
 #include "log/testing/LogCapture.h"
 
@@ -29,125 +30,28 @@ constexpr double kOutlierResidual = 4 * kInlierThreshold;
 
 Matrix matrix3(std::initializer_list<double> values) { return Matrix(values.begin(), 3, 3); }
 
-// Two pinhole cameras with random intrinsics and relative pose, looking at points 4 to 8
-// units in front of camera 0, imaged at about 640x480.
-class SyntheticRig {
- public:
-  explicit SyntheticRig(unsigned seed) : rng_(seed) {
-    const Matrix K0 = intrinsics();
-    const Matrix K1 = intrinsics();
-    const double angle = uniform(-0.25, 0.25);
-    const double ax = uniform(-0.3, 0.3);
-    const double ay = 1.0;
-    const double az = uniform(-0.3, 0.3);
-    const double len = std::sqrt(ax * ax + ay * ay + az * az);
-    R_ = rotation(ax / len, ay / len, az / len, angle);
-    t_ = {
-        uniform(0.5, 1.0) * (uniform(0, 1) < 0.5 ? -1 : 1), uniform(-0.2, 0.2), uniform(-0.2, 0.2)};
-    const Matrix cross = matrix3({0, -t_[2], t_[1], t_[2], 0, -t_[0], -t_[1], t_[0], 0});
-    K0_ = K0;
-    K1_ = K1;
-    F_ = inverse(K1).transpose() * cross * R_ * inverse(K0);
-    const double scale = frobenius(F_);
-    for (int k = 0; k < 9; ++k) F_.data()[k] /= scale;
-  }
+using testing::SyntheticRig;
 
-  const Matrix& F() const { return F_; }
+// Largest of the two residuals on lines scaled by their full norm.
+double worstResidual(const Matrix& F, const Correspondence& c) {
+  Vector l1 = F * homogeneousPoint(c.x0, c.y0);
+  Vector l0 = F.transpose() * homogeneousPoint(c.x1, c.y1);
+  const double d1 = std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / l1.norm();
+  const double d0 = std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / l0.norm();
+  return std::max(d0, d1);
+}
 
-  Correspondence exact() {
-    for (;;) {
-      const double X[3] = {uniform(-2, 2), uniform(-1.5, 1.5), uniform(4, 8)};
-      double X1[3];
-      for (int i = 0; i < 3; ++i)
-        X1[i] = R_(i, 0) * X[0] + R_(i, 1) * X[1] + R_(i, 2) * X[2] + t_[i];
-      if (X1[2] < 1.0) continue;
-      const auto [x0, y0] = project(K0_, X);
-      const auto [x1, y1] = project(K1_, X1);
-      return {x0, y0, x1, y1};
-    }
+// A pair whose camera-1 point is random and far from the true line in the residual's units.
+Correspondence outlier(SyntheticRig& rig) {
+  Correspondence c = rig.exact();
+  for (;;) {
+    c.x1 = rig.uniform(0, 640);
+    c.y1 = rig.uniform(0, 480);
+    const Correspondence one[1] = {c};
+    const EpipolarErrorResult strict = epipolarErrorReference(rig.F(), one);
+    if (strict.inliers == 0 && worstResidual(rig.F(), c) >= kOutlierResidual) return c;
   }
-
-  Correspondence noisy() {
-    Correspondence c = exact();
-    std::normal_distribution<double> noise(0.0, kNoisePixels);
-    c.x0 += noise(rng_);
-    c.y0 += noise(rng_);
-    c.x1 += noise(rng_);
-    c.y1 += noise(rng_);
-    return c;
-  }
-
-  // A pair whose camera-1 point is random and far from the true line in the residual's units.
-  Correspondence outlier() {
-    Correspondence c = exact();
-    for (;;) {
-      c.x1 = uniform(0, 640);
-      c.y1 = uniform(0, 480);
-      const Correspondence one[1] = {c};
-      const EpipolarErrorResult strict = epipolarErrorReference(F_, one);
-      if (strict.inliers == 0 && worstResidual(c) >= kOutlierResidual) return c;
-    }
-  }
-
-  // Mean symmetric epipolar distance in pixels of `F` on fresh noise-free pairs.
-  double pixelError(const Matrix& F, int samples = 200) {
-    double sum = 0.0;
-    for (int k = 0; k < samples; ++k) {
-      const Correspondence c = exact();
-      const Vector l1 = F * homogeneousPoint(c.x0, c.y0);
-      const Vector l0 = F.transpose() * homogeneousPoint(c.x1, c.y1);
-      sum += std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / std::hypot(l1[0], l1[1]);
-      sum += std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / std::hypot(l0[0], l0[1]);
-    }
-    return sum / (2 * samples);
-  }
-
-  double uniform(double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(rng_);
-  }
-
- private:
-  double worstResidual(const Correspondence& c) const {
-    Vector l1 = F_ * homogeneousPoint(c.x0, c.y0);
-    Vector l0 = F_.transpose() * homogeneousPoint(c.x1, c.y1);
-    const double d1 = std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / l1.norm();
-    const double d0 = std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / l0.norm();
-    return std::max(d0, d1);
-  }
-
-  Matrix intrinsics() {
-    const double f = uniform(400, 900);
-    return matrix3({f, 0, uniform(300, 340), 0, f, uniform(220, 260), 0, 0, 1});
-  }
-  static Matrix inverse(const Matrix& K) {
-    const double f = K(0, 0);
-    return matrix3({1 / f, 0, -K(0, 2) / f, 0, 1 / f, -K(1, 2) / f, 0, 0, 1});
-  }
-  static Matrix rotation(double x, double y, double z, double a) {
-    const double c = std::cos(a), s = std::sin(a), C = 1 - c;
-    return matrix3({x * x * C + c,
-                    x * y * C - z * s,
-                    x * z * C + y * s,
-                    y * x * C + z * s,
-                    y * y * C + c,
-                    y * z * C - x * s,
-                    z * x * C - y * s,
-                    z * y * C + x * s,
-                    z * z * C + c});
-  }
-  static std::pair<double, double> project(const Matrix& K, const double* X) {
-    return {K(0, 0) * X[0] / X[2] + K(0, 2), K(1, 1) * X[1] / X[2] + K(1, 2)};
-  }
-  static double frobenius(const Matrix& m) {
-    double sum = 0.0;
-    for (int k = 0; k < 9; ++k) sum += m.data()[k] * m.data()[k];
-    return std::sqrt(sum);
-  }
-
-  std::mt19937 rng_;
-  Matrix K0_, K1_, R_, F_;
-  std::array<double, 3> t_{};
-};
+}
 
 // F as a flat array for differenceUpToScale.
 std::span<const double> entries(const Matrix& m) {
@@ -268,7 +172,8 @@ TEST(EpipolarError, FastScoreIsBitIdentical) {
     if (model == 0) f[4] = NAN;
     SyntheticRig rig(model);
     std::vector<Correspondence> records;
-    for (int k = 0; k < 21 + model % 2; ++k) records.push_back(k % 3 ? rig.noisy() : rig.outlier());
+    for (int k = 0; k < 21 + model % 2; ++k)
+      records.push_back(k % 3 ? rig.noisy(kNoisePixels) : outlier(rig));
     records.push_back({pixel(rng), pixel(rng), pixel(rng), pixel(rng)});
     const Matrix F(f.data(), 3, 3);
     for (const Matrix& candidate : {F, rig.F()}) {
@@ -397,10 +302,10 @@ TEST_P(NoisySceneTest, FindsTheConsensusOfTheRig) {
   const NoisyScene scene = GetParam();
   SyntheticRig rig(100 + scene.inliers);
   std::vector<Correspondence> records;
-  for (int k = 0; k < scene.inliers; ++k) records.push_back(rig.noisy());
+  for (int k = 0; k < scene.inliers; ++k) records.push_back(rig.noisy(kNoisePixels));
   for (int k = 0; k < scene.outliers; ++k) {
     const int at = static_cast<int>(rig.uniform(0, static_cast<double>(records.size())));
-    records.insert(records.begin() + at, rig.outlier());
+    records.insert(records.begin() + at, outlier(rig));
   }
   testing::LogCapture log;
   Matrix T0, T1, F;
@@ -485,8 +390,8 @@ void referenceEstimate(std::span<const Correspondence> records,
 TEST(EstimateFundamental, MatchesThePlainLoopBitForBit) {
   SyntheticRig rig(5);
   std::vector<Correspondence> records;
-  for (int k = 0; k < 40; ++k) records.push_back(rig.noisy());
-  for (int k = 0; k < 24; ++k) records.push_back(rig.outlier());
+  for (int k = 0; k < 40; ++k) records.push_back(rig.noisy(kNoisePixels));
+  for (int k = 0; k < 24; ++k) records.push_back(outlier(rig));
   // Two coincident samples' worth of points, so some runs are non-finite.
   for (int k = 0; k < 16; ++k) records.push_back({200, 200, 300, 300});
 
