@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/VirtualScene.h"
+#include "capture/testing/RigJunctions.h"
 #include "geometry/testing/StereoPair.h"
 
 namespace epipolar {
@@ -30,49 +31,14 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// The rig's planar X-junctions: the floor checker's corners and the poster's centre, each
-// the meeting point of straight edges on one surface. Box corners sit on dark trims 2 to 3 px
-// wide and on silhouettes whose background moves with the view, and the poster's outer
-// corners touch mortar lines: there the picture's corner is not the geometric point (a
-// sub-pixel corner detector started on the exact projection ends 1 to 5 px away), so they
-// cannot serve as sub-pixel ground truth; bench/click_refine reports them. Junctions with a
-// ball over them, or with another landmark within a window's reach, are left out too.
-std::vector<RigLandmark> cleanJunctions(const VirtualScene& scene, double seconds) {
-  const std::vector<RigLandmark> all = scene.landmarks();
-  std::vector<RigLandmark> chosen;
-  for (const RigLandmark& l : all) {
-    if (!l.name.starts_with("floor corner") && l.name != "poster centre") continue;
-    bool clear = true;
-    for (int camera = 0; camera < 2; ++camera) {
-      const double x = camera == 0 ? l.x0 : l.x1, y = camera == 0 ? l.y0 : l.y1;
-      const PinholeCamera& cam = scene.camera(camera);
-      for (int i = 0; i < VirtualScene::kBallCount; ++i) {
-        const Point3 c = scene.ballCentre(i, seconds);
-        double bx, by;
-        if (!cam.project(c, bx, by)) continue;
-        const double distance = std::hypot(std::hypot(c[0] - cam.centre[0], c[1] - cam.centre[1]),
-                                           c[2] - cam.centre[2]);
-        const double radius = cam.K[0][0] * scene.ball(i).radius / distance;
-        clear = clear && std::hypot(x - bx, y - by) > radius + 12;
-      }
-      for (const RigLandmark& other : all) {
-        const double ox = camera == 0 ? other.x0 : other.x1;
-        const double oy = camera == 0 ? other.y0 : other.y1;
-        clear = clear && (&other == &l || std::hypot(x - ox, y - oy) > 10);
-      }
-    }
-    if (clear) chosen.push_back(l);
-  }
-  return chosen;
-}
-
-// Whole-pixel clicks within 2 px (in x and in y) of the exact projections, first in one
-// picture, then in the other; both directions.
+// Whole-pixel clicks within 2 px (in x and in y) of the exact projections of the rig's
+// planar junctions (capture/testing/RigJunctions.h says why those), first in one picture,
+// then in the other; both directions.
 TEST(PreciseClick, RigJunctionsRefineToSubPixelFromClicksTwoPixelsOff) {
   auto scene = std::make_shared<const VirtualScene>();
   VirtualView view0(scene, 0, 21), view1(scene, 1, 22);
   const std::unique_ptr<Image> frames[2] = {view0.renderFrame(0.0), view1.renderFrame(0.0)};
-  const std::vector<RigLandmark> junctions = cleanJunctions(*scene, 0.0);
+  const std::vector<RigLandmark> junctions = testing::rigJunctions(*scene, 0.0);
   ASSERT_GE(junctions.size(), 12u);
 
   std::mt19937 engine(3);

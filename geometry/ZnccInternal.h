@@ -21,7 +21,21 @@ namespace epipolar::detail {
 struct ZnccSettings {
   int windowSize = kZnccWindowSize;  // odd; the half-size is windowSize / 2
   bool colour = false;
+  int largestWindow = 39;  // a flat window grows up to this size
+  int peaks = 6;           // places compared again with warped windows (0: none)
 };
+
+// Window growth: steps of 6 px until the deviation reaches kWantedDeviation grey levels.
+inline constexpr int kGrowStep = 6;
+inline constexpr double kWantedDeviation = 4.0;
+// A first pass whose best reaches kDecisiveScore with every other place at most
+// kDecisiveNextShare of it is taken as it is; otherwise its best places are compared again
+// with the source window stretched by up to kWarpStretch along the line and sheared by up
+// to kWarpShear.
+inline constexpr double kDecisiveScore = 0.9;
+inline constexpr double kDecisiveNextShare = 0.8;
+inline constexpr double kWarpStretch = 1.19;
+inline constexpr double kWarpShear = 0.3;
 
 // A window below this standard deviation (grey levels, per channel on average) has no
 // structure to match: sensor noise alone is about 1 to 2 grey levels.

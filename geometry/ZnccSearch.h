@@ -4,20 +4,34 @@
 //
 // Method:
 //  - The source window is the kZnccWindowSize square of luminance around the source's
-//    nearest whole pixel (the part inside A, when the point is near A's edge).
+//    nearest whole pixel (the part inside A, when the point is near A's edge). A window with
+//    less than 4 grey levels of deviation grows by 6 px at a time, up to 39x39, so that points
+//    on smooth surfaces still have structure to match.
 //  - The epipolar line l = M (x_s, y_s, 1) is scaled so that a^2 + b^2 = 1. Every whole pixel
 //    of B whose distance from the line is at most `band` pixels, and whose window lies inside
 //    B, is a candidate; each is scored by ZNCC (ZnccInternal.h). The source's fractional
 //    offset from its whole pixel is carried over to the match, which assumes the pictures
 //    agree locally up to a shift; it makes the result follow a sub-pixel source point.
+//  - Perspective: where the views see a surface at different angles, a window in one is a
+//    stretched and sheared copy of the window in the other, and the true match may score
+//    below a look-alike elsewhere on the line. Unless the best score is at least 0.9 with
+//    nothing else above 0.8 of it, the six best places (each more than half a window from
+//    the others) are compared again with the source window warped: the epipolar geometry
+//    fixes the line directions in both views and the spacing of neighbouring lines, and the
+//    stretch along the line (up to 1.3x either way) and the shear (up to 0.45) are searched,
+//    coarse then fine, at each place and its neighbours. The best warped comparison wins;
+//    its window is sampled around the source point itself.
 //  - The best candidate is refined by the quadric fitted to the 3x3 scores around it.
-//  - Confidence: `score` is the best ZNCC; `next` is the best among candidates more than
-//    half a window (kZnccWindowSize / 2 pixels, in x or y) from it, so another place along the
-//    line that looks alike. The match is uncertain when score < kZnccMinScore or
-//    next > kZnccMaxNextShare * score.
+//  - Confidence: `score` is the best ZNCC; `next` is the best among places more than half a
+//    window (in x or y) from it, so another place along the line that looks alike. The match
+//    is uncertain when score < kZnccMinScore or next > kZnccMaxNextShare * score.
 //  - Nothing to search gives found = false, position (0, 0), score and next 0 and uncertain:
 //    a line that is not finite or misses B, a source point outside A or on a flat window
 //    (flat, saturated or black pictures), a band that is not a positive number.
+//
+// Measured on real pictures (bench/zncc_accuracy_bench, bench/README.md): these choices
+// (window size, luminance rather than three channels, the warps, the confidence thresholds)
+// are the ones its --zncc_sweep tables support.
 //
 // Band: the caller passes how far the true match may lie from the line; znccBand gives it
 // from the accuracy of the calibration.

@@ -22,7 +22,9 @@ constexpr double kCutWindowTolerance = 0.25;
 
 // Colour texture that is continuous in (x, y): bilinear interpolation of random values on a
 // grid of 3 px cells, averaged over 4x4 samples per pixel as a camera's pixel would.
-std::unique_ptr<Image> smoothTexture(int width, int height, double shiftX, double shiftY) {
+// The texture at (x * stretchX + shiftX, y + shiftY) in pixel (x, y).
+std::unique_ptr<Image> smoothTexture(
+    int width, int height, double shiftX, double shiftY, double stretchX = 1.0) {
   auto grid = [](int gx, int gy, int c) {
     return static_cast<double>(testing::textureHash(gx, gy, 5 + c) & 0xFF);
   };
@@ -41,7 +43,7 @@ std::unique_ptr<Image> smoothTexture(int width, int height, double shiftX, doubl
         double sum = 0;
         for (int sy = 0; sy < 4; ++sy)
           for (int sx = 0; sx < 4; ++sx)
-            sum += value(x + shiftX + (sx - 1.5) / 4, y + shiftY + (sy - 1.5) / 4, c);
+            sum += value((x + (sx - 1.5) / 4) * stretchX + shiftX, y + shiftY + (sy - 1.5) / 4, c);
         image->row(y)[3 * x + c] = static_cast<std::uint8_t>(std::lround(sum / 16));
       }
     }
@@ -81,8 +83,10 @@ TEST(ZnccSearch, FindsSubPixelShiftsFromWholeAndFractionalSourcePoints) {
       EXPECT_GT(match.score, 0.95);
       EXPECT_FALSE(match.uncertain);
       // The three-channel variant finds the same point.
+      detail::ZnccSettings colourSettings;
+      colourSettings.colour = true;
       const ZnccMatch colour =
-          detail::searchZncc(*pair.a, *pair.b, source, pair.F, 20.0, {kZnccWindowSize, true});
+          detail::searchZncc(*pair.a, *pair.b, source, pair.F, 20.0, colourSettings);
       EXPECT_NEAR(colour.position.x, match.position.x, kSubPixelTolerance);
       EXPECT_NEAR(colour.position.y, match.position.y, kSubPixelTolerance);
     }
@@ -103,6 +107,52 @@ TEST(ZnccSearch, BandBoundsTheDistanceFromTheLine) {
   // The fit may step up to a pixel past the band edge toward the true peak.
   EXPECT_LE(std::fabs(narrow.position.y - source.y), 3.0 + 1.0);
   EXPECT_LT(narrow.score, wide.score);
+}
+
+// Where B sees the surface stretched along the line (here by 1.25), the plain window
+// comparison scores the true match low and off by a fraction of a pixel; the warped
+// re-ranking recovers both.
+TEST(ZnccSearch, WarpedWindowsFollowAStretchAlongTheLine) {
+  constexpr double kStretch = 1.25;
+  const auto a = smoothTexture(320, 240, 0, 0);
+  // B's pixel x shows A's x / 1.25 - 20: A's point p is B's 1.25 (p + 20).
+  const auto b = smoothTexture(320, 240, -20, 0, 1.0 / kStretch);
+  const Matrix3x3 horizontal = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+  for (const ImagePosition source : {ImagePosition{100.4, 90.7}, ImagePosition{150, 170.25}}) {
+    const ZnccMatch match = searchZnccAlongLine(*a, *b, source, horizontal, 20.0);
+    ASSERT_TRUE(match.found);
+    EXPECT_NEAR(match.position.x, kStretch * (source.x + 20), kSubPixelTolerance);
+    EXPECT_NEAR(match.position.y, source.y, kSubPixelTolerance);
+    EXPECT_GT(match.score, 0.95);
+    detail::ZnccSettings plain;
+    plain.peaks = 0;
+    EXPECT_LT(detail::searchZncc(*a, *b, source, horizontal, 20.0, plain).score, 0.9);
+  }
+}
+
+// A source window without structure grows until it has some: a point on a flat surface 10 px
+// from a textured patch is still matched.
+TEST(ZnccSearch, FlatSurroundingsGrowTheWindow) {
+  const auto textured = smoothTexture(200, 150, 0, 0);
+  auto patchAt = [&](int left) {
+    auto image = Image::blank(200, 150);
+    for (int y = 0; y < 150; ++y)
+      for (int x = 0; x < 200; ++x)
+        for (int c = 0; c < 3; ++c)
+          image->row(y)[3 * x + c] = x >= left && x < left + 30 && y >= 60 && y < 90
+                                         ? textured->row(y)[3 * (x - left) + c]
+                                         : 128;
+    return image;
+  };
+  const auto a = patchAt(80), b = patchAt(95);
+  const Matrix3x3 horizontal = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+  const ZnccMatch match = searchZnccAlongLine(*a, *b, {70, 75.5}, horizontal, 20.0);
+  ASSERT_TRUE(match.found);
+  EXPECT_NEAR(match.position.x, 85, kSubPixelTolerance);
+  EXPECT_NEAR(match.position.y, 75.5, kSubPixelTolerance);
+  detail::ZnccSettings fixed;
+  fixed.largestWindow = kZnccWindowSize;
+  EXPECT_FALSE(detail::searchZncc(*a, *b, {70, 75.5}, horizontal, 20.0, fixed).found);
 }
 
 // A pattern that repeats along the line has a second peak as high as the first.
