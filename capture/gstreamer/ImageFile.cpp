@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <system_error>
 
 #include "capture/gstreamer/GstRuntime.h"
@@ -32,11 +32,15 @@ static_assert(kMaxImageFileSide == 16384, "the caps string above spells the limi
 constexpr auto kPullSlice = std::chrono::milliseconds(20);
 
 // The size the decoder announced, seen on the converter's input before the size bound
-// applies: it names the size when the bound refuses a picture. Written on the streaming
-// thread, read after the pipeline has stopped.
+// applies: it names the size when the bound refuses a picture. Written on a streaming thread,
+// read after the pipeline has stopped; both sides pass announceMutex. GStreamer hands work to
+// its pooled streaming threads through GLib primitives that ThreadSanitizer cannot see, so
+// the lock also makes that ordering visible. It is process-wide so that it exists before any
+// streaming thread does.
+std::mutex announceMutex;
 struct AnnouncedSize {
-  std::atomic<int> width{0};
-  std::atomic<int> height{0};
+  int width = 0;   // guarded by announceMutex
+  int height = 0;  // guarded by announceMutex
 };
 
 GstPadProbeReturn noteCaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -49,9 +53,10 @@ GstPadProbeReturn noteCaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
     int width = 0, height = 0;
     if (s != nullptr && gst_structure_get_int(s, "width", &width) &&
         gst_structure_get_int(s, "height", &height)) {
+      std::lock_guard lock(announceMutex);
       auto* size = static_cast<AnnouncedSize*>(data);
-      size->width.store(width);
-      size->height.store(height);
+      size->width = width;
+      size->height = height;
     }
   }
   return GST_PAD_PROBE_OK;
@@ -98,6 +103,7 @@ std::string decodeFirstFrame(const std::string& path,
   g_object_set(file.get(), "location", path.c_str(), nullptr);
 
   AnnouncedSize announced;
+  { std::lock_guard lock(announceMutex); }  // publishes `announced` to the streaming thread
   gst_pad_add_probe(
       convertInput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &noteCaps, &announced, nullptr);
 
@@ -131,8 +137,12 @@ std::string decodeFirstFrame(const std::string& path,
   }
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 
-  const int announcedWidth = announced.width.load();
-  const int announcedHeight = announced.height.load();
+  int announcedWidth = 0, announcedHeight = 0;
+  {
+    std::lock_guard lock(announceMutex);
+    announcedWidth = announced.width;
+    announcedHeight = announced.height;
+  }
   if (announcedWidth > kMaxImageFileSide || announcedHeight > kMaxImageFileSide) {
     return "the picture is " + std::to_string(announcedWidth) + "x" +
            std::to_string(announcedHeight) + " pixels, larger than the " +
