@@ -106,7 +106,7 @@ bool refineCorner(const LumaPatch& patch, double& x, double& y) {
     }
     return w;
   }();
-  std::array<double, kSide * kSide> window{};
+  std::array<double, static_cast<std::size_t>(kSide) * kSide> window{};
   bool moved = false;
   for (int iteration = 0; iteration < kRefineIterations; ++iteration) {
     for (int i = 0; i < kSide; ++i) {
@@ -226,7 +226,7 @@ RefinedClick refineMatchingClick(const Image& first,
 
   // Scores of the square within the radius and a ring of one pixel around it, for the fit.
   constexpr int kSide = 2 * kClickSearchRadius + 3;
-  std::array<double, kSide * kSide> scores{};
+  std::array<double, static_cast<std::size_t>(kSide) * kSide> scores{};
   auto score = [&](int dx, int dy) -> double& {
     return scores[(dy + kClickSearchRadius + 1) * kSide + (dx + kClickSearchRadius + 1)];
   };

@@ -137,6 +137,10 @@ struct Step {
 // B's samples for the walk, laid out by walking index (a row here) and inner position, and
 // per row the running window sums over the inner axis. Row r covers inner positions
 // [rowLo[r], rowHi[r]]; the value at inner position i is plane[rowBase[r] + i].
+// Floats past the end of the planes and of the candidate buffer: the scoring reads and
+// writes whole blocks of four vectors (32 candidates).
+constexpr std::ptrdiff_t kPlanePadding = 32;
+
 struct WalkPlanes {
   int firstRow = 0;
   std::vector<std::ptrdiff_t> rowBase;
@@ -180,7 +184,7 @@ WalkPlanes buildPlanes(const Image& b, const Plan& plan, bool colour) {
     total += planes.rowHi[r] - planes.rowLo[r] + 1;
   }
   // Padded: the scoring reads whole vectors of candidates past a step's last one.
-  planes.samples.assign(plan.channels, std::vector<float>(total + 4 * 8));
+  planes.samples.assign(plan.channels, std::vector<float>(total + kPlanePadding));
   planes.sums.assign(plan.channels, std::vector<float>(total));
   planes.squares.assign(total, 0.0f);
 
@@ -225,6 +229,7 @@ WalkPlanes buildPlanes(const Image& b, const Plan& plan, bool colour) {
 
 constexpr int kLanes = 8;
 using Floats = float __attribute__((vector_size(4 * kLanes)));
+static_assert(kPlanePadding >= 4 * kLanes, "a block of four vectors must fit the padding");
 
 [[gnu::always_inline]] inline Floats loadFloats(const float* from) {
   Floats value;
@@ -252,7 +257,8 @@ template <int V>
           plan.weights.data() + (static_cast<std::size_t>(c) * windowOuter + du) * windowInner;
       for (int dv = 0; dv < windowInner; ++dv) {
         const Floats w = Floats{} + weights[dv];
-        for (int j = 0; j < V; ++j) acc[j] += w * loadFloats(row + dv + j * kLanes);
+        for (int j = 0; j < V; ++j)
+          acc[j] += w * loadFloats(row + dv + static_cast<std::ptrdiff_t>(j) * kLanes);
       }
     }
   }
@@ -271,7 +277,7 @@ template <int V>
     const Step& step = plan.steps[s];
     const int n = step.hi - step.lo + 1;
     // Whole vectors: the planes are padded, and lanes past the step are dropped below.
-    cross.resize(static_cast<std::size_t>(n + 4 * kLanes));
+    cross.resize(static_cast<std::size_t>(n) + kPlanePadding);
     int done = 0;
     for (; n - done >= 4 * kLanes; done += 4 * kLanes)
       crossBlock<4>(plan, step.outer, step.lo + done, cross.data() + done);
@@ -320,8 +326,7 @@ bool haveAvx2() {
 // for the many window comparisons of the re-ranking.
 class SamplePatch {
  public:
-  SamplePatch(const Image& image, int cx, int cy, int radius, int channels, bool colour)
-      : channels_(channels) {
+  SamplePatch(const Image& image, int cx, int cy, int radius, int channels, bool colour) {
     x0_ = std::max(cx - radius, 0);
     y0_ = std::max(cy - radius, 0);
     width_ = std::max(std::min(cx + radius, image.width - 1) - x0_ + 1, 0);
@@ -355,7 +360,7 @@ class SamplePatch {
   std::size_t index(int c, int x, int y) const {
     return (static_cast<std::size_t>(c) * height_ + (y - y0_)) * width_ + (x - x0_);
   }
-  int x0_ = 0, y0_ = 0, width_ = 0, height_ = 0, channels_ = 1;
+  int x0_ = 0, y0_ = 0, width_ = 0, height_ = 0;
   std::vector<float> values_;
 };
 
@@ -389,7 +394,8 @@ std::array<double, 3> unitLine(const Matrix3x3& M, double x, double y, bool tran
   std::array<double, 3> l{};
   for (int i = 0; i < 3; ++i) {
     l[i] = transpose ? M[i] * x + M[3 + i] * y + M[6 + i]
-                     : M[3 * i] * x + M[3 * i + 1] * y + M[3 * i + 2];
+                     : M[3 * std::size_t(i)] * x + M[3 * std::size_t(i) + 1] * y +
+                           M[3 * std::size_t(i) + 2];
   }
   const double norm = std::hypot(l[0], l[1]);
   for (double& value : l) value /= norm;
@@ -665,6 +671,7 @@ ZnccMatch searchZncc(const Image& a,
     // spaced at half the distance, then sheared and stretched, is within 4 half.
     const SamplePatch sourcePatch(a, cx, cy, 4 * half + 2, t.channels, t.colour);
     std::vector<WarpedPeak> warped;
+    warped.reserve(first.size());
     for (const Peak& peak : first) {
       warped.push_back(warpedPeak(sourcePatch, b, source, M, half, chosen, peak));
     }
