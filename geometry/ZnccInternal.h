@@ -36,6 +36,7 @@ inline constexpr double kDecisiveScore = 0.9;
 inline constexpr double kDecisiveNextShare = 0.8;
 inline constexpr double kWarpStretch = 1.19;
 inline constexpr double kWarpShear = 0.3;
+inline constexpr double kWarpGain = 0.25;
 
 // A window below this standard deviation (grey levels, per channel on average) has no
 // structure to match: sensor noise alone is about 1 to 2 grey levels.

@@ -670,17 +670,22 @@ ZnccMatch searchZncc(const Image& a,
     // A's samples as far as the most distorted warp reaches: sqrt(2) half across lines
     // spaced at half the distance, then sheared and stretched, is within 4 half.
     const SamplePatch sourcePatch(a, cx, cy, 4 * half + 2, t.channels, t.colour);
+    // A warp raises a true match's score by at most about kWarpGain on the real pictures
+    // measured, so places further below the best are not compared again; their plain scores
+    // still count for `next`.
     std::vector<WarpedPeak> warped;
-    warped.reserve(first.size());
+    double next = 0.0;
     for (const Peak& peak : first) {
-      warped.push_back(warpedPeak(sourcePatch, b, source, M, half, chosen, peak));
+      if (peak.score >= first[0].score - kWarpGain) {
+        warped.push_back(warpedPeak(sourcePatch, b, source, M, half, chosen, peak));
+      } else {
+        next = std::max(next, peak.score);
+      }
     }
     std::size_t winner = 0;
     for (std::size_t i = 1; i < warped.size(); ++i)
       if (warped[i].score > warped[winner].score) winner = i;
     if (std::isfinite(warped[winner].score)) {
-      double next =
-          first.size() == static_cast<std::size_t>(settings.peaks) ? first.back().score : 0.0;
       for (std::size_t i = 0; i < warped.size(); ++i)
         if (i != winner) next = std::max(next, warped[i].score);
       const WarpedPeak& w = warped[winner];
