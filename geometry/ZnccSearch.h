@@ -16,11 +16,12 @@
 //    stretched and sheared copy of the window in the other, and the true match may score
 //    below a look-alike elsewhere on the line. Unless the best score is at least 0.9 with
 //    nothing else above 0.8 of it, the six best places (each more than half a window from
-//    the others) are compared again with the source window warped: the epipolar geometry
-//    fixes the line directions in both views and the spacing of neighbouring lines, and the
-//    stretch along the line (up to 1.3x either way) and the shear (up to 0.45) are searched,
-//    coarse then fine, at each place and its neighbours. The best warped comparison wins;
-//    its window is sampled around the source point itself.
+//    the others), as far as they score within 0.25 of the best, are compared again with the
+//    source window warped: the epipolar geometry fixes the line directions in both views and
+//    the spacing of neighbouring lines, and the stretch along the line (up to 1.3x either
+//    way) and the shear (up to 0.45) are searched, coarse then fine, at each place and its
+//    neighbours. The best warped comparison wins; its window is sampled around the source
+//    point itself.
 //  - The best candidate is refined by the quadric fitted to the 3x3 scores around it.
 //  - Confidence: `score` is the best ZNCC; `next` is the best among places more than half a
 //    window (in x or y) from it, so another place along the line that looks alike. The match
