@@ -587,6 +587,9 @@ ZnccMatch searchZncc(const Image& a,
   }
   if (!t.textured) return nothing;
   const int half = std::max(chosen.windowSize, 1) / 2;
+  // A window cut by A's edge compares less of the picture: its match is reported, as
+  // uncertain.
+  const bool cut = t.samples() < (2 * half + 1) * (2 * half + 1);
 
   double la = M[0] * source.x + M[1] * source.y + M[2];
   double lb = M[3] * source.x + M[4] * source.y + M[5];
@@ -694,7 +697,8 @@ ZnccMatch searchZncc(const Image& a,
       match.position = {w.x + offset[0], w.y + offset[1]};
       match.score = w.score;
       match.next = std::max(next, 0.0);
-      match.uncertain = match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
+      match.uncertain =
+          cut || match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
       return match;
     }
   }
@@ -706,7 +710,8 @@ ZnccMatch searchZncc(const Image& a,
   const std::array<double, 2> offset = quadraticPeakOffset(around);
   match.position = {bx + offset[0] + fx, by + offset[1] + fy};
   match.next = std::max(match.next, 0.0);
-  match.uncertain = match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
+  match.uncertain =
+      cut || match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
   return match;
 }
 

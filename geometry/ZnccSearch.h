@@ -25,7 +25,8 @@
 //  - The best candidate is refined by the quadric fitted to the 3x3 scores around it.
 //  - Confidence: `score` is the best ZNCC; `next` is the best among places more than half a
 //    window (in x or y) from it, so another place along the line that looks alike. The match
-//    is uncertain when score < kZnccMinScore or next > kZnccMaxNextShare * score.
+//    is uncertain when score < kZnccMinScore or next > kZnccMaxNextShare * score, and when the
+//    source window was cut by A's edge.
 //  - Nothing to search gives found = false, position (0, 0), score and next 0 and uncertain:
 //    a line that is not finite or misses B, a source point outside A or on a flat window
 //    (flat, saturated or black pictures), a band that is not a positive number.

@@ -217,12 +217,14 @@ TEST(ZnccSearch, DegenerateInputIsUncertain) {
     EXPECT_FALSE(match.found);
     EXPECT_TRUE(match.uncertain);
   }
-  // Corners of the picture: the source window is cut to A and still finds its match.
+  // Corners of the picture: the source window is cut to A and still finds its match, as
+  // uncertain.
   for (const ImagePosition source : {ImagePosition{0, 0}, ImagePosition{2.4, 1.2}}) {
     const ZnccMatch match = searchZnccAlongLine(*pair.a, *pair.b, source, pair.F, 20);
     ASSERT_TRUE(match.found);
     EXPECT_NEAR(match.position.x, source.x + 6.5, kCutWindowTolerance);
     EXPECT_NEAR(match.position.y, source.y + 2.5, kCutWindowTolerance);
+    EXPECT_TRUE(match.uncertain);
   }
   // A match that would lie beyond B's far corner is not found there; whatever is found is
   // inside B.
