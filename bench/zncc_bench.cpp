@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
     clicks.frames[1] = view1.renderFrame(0.0);
     clicks.junctions = testing::rigJunctions(*scene, 0.0);
     clicks.landmarks = scene->landmarks();
-    const Matrix3 F = scene->trueFundamental();
+    const Mat3& F = scene->trueFundamental();
     for (int k = 0; k < 9; ++k) clicks.F[k] = F[k / 3][k % 3];
   }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/VirtualScene.h"
+#include "capture/VirtualView.h"
 
 namespace epipolar::testing {
 
@@ -32,11 +33,10 @@ inline std::vector<RigLandmark> rigJunctions(const VirtualScene& scene, double s
       const double x = camera == 0 ? l.x0 : l.x1, y = camera == 0 ? l.y0 : l.y1;
       const PinholeCamera& cam = scene.camera(camera);
       for (int i = 0; i < VirtualScene::kBallCount; ++i) {
-        const Point3 c = scene.ballCentre(i, seconds);
+        const Vec3 c = scene.ballCentre(i, seconds);
         double bx, by;
         if (!cam.project(c, bx, by)) continue;
-        const double distance = std::hypot(std::hypot(c[0] - cam.centre[0], c[1] - cam.centre[1]),
-                                           c[2] - cam.centre[2]);
+        const double distance = norm(c - cam.centre);
         const double radius = cam.K[0][0] * scene.ball(i).radius / distance;
         clear = clear && std::hypot(x - bx, y - by) > radius + 12;
       }
