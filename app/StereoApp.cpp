@@ -1,7 +1,5 @@
 #include "app/StereoApp.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "geometry/MatchSearch.h"
@@ -16,10 +14,7 @@ namespace {
 constexpr const char* kUseData = "Use data?";
 
 void logPoint(std::size_t i, const Correspondence& point) {
-  DebugStream << "Point " << i << ": (" << point.x0 << ", " << point.y0 << ") = (" << point.x1
-              << ", " << point.y1 << ")";
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Point ", i, ": (", point.x0, ", ", point.y0, ") = (", point.x1, ", ", point.y1, ")");
 }
 
 }  // namespace
@@ -50,12 +45,8 @@ StereoApp::StereoApp(Camera* camera0,
 
 std::unique_ptr<CameraWnd> StereoApp::makeCameraWindow(Camera* camera, int side, int x, int y) {
   if (camera == nullptr) {
-    DebugStream << "Camera was NULL, what are you trying to pull here!";
-    DebugStream.put('\n');
-    DebugStream.flush();
-    // One write: camera 0's capture thread is already running and may be reporting too.
-    writeAll(STDERR_FILENO,
-             "epipolar needs two cameras. To try it without any, run: epipolar --virtual\n");
+    logLine("Camera was NULL, what are you trying to pull here!");
+    reportError("epipolar needs two cameras. To try it without any, run: epipolar --virtual");
     exitEarly(0);
   }
   auto window = std::make_unique<CameraWnd>(this, camera, side, x, y);
@@ -153,9 +144,7 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   if (!pairs().click(window->side(), {x, y})) return;
 
   const std::size_t count = pairs().correspondences().size();
-  DebugStream << count << " points reached";
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine(count, " points reached");
   if (count == 9 || count % 10 == 0) {
     messageBox(hwnd,
                "9 point correspondances marked.  Calibration can now begin.",

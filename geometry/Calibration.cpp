@@ -10,20 +10,24 @@
 namespace epipolar {
 namespace {
 
-void endLine() {
-  DebugStream.put('\n');
-  DebugStream.flush();
-}
-
 void logTestResults(std::span<const Correspondence> correspondences, const Matrix& F) {
   for (const Correspondence& c : correspondences) {
     Vector l = F * homogeneousPoint(c.x0, c.y0);
     const double norm = l.norm();
     for (int i = 0; i < l.count(); ++i) l[i] = l[i] / norm;
     const double residual = l[1] * c.y1 + l[0] * c.x1 + l[2];
-    DebugStream << "Test results: " << l[0] << " * " << c.x1 << " + " << l[1] << " * " << c.y1
-                << " + " << l[2] << " = " << residual;
-    endLine();
+    logLine("Test results: ",
+            l[0],
+            " * ",
+            c.x1,
+            " + ",
+            l[1],
+            " * ",
+            c.y1,
+            " + ",
+            l[2],
+            " = ",
+            residual);
   }
 }
 
@@ -74,12 +78,10 @@ bool calibrate(std::span<const Correspondence> correspondences,
                FundamentalReport* report) {
   const int n = static_cast<int>(correspondences.size());
   if (n < kMinCalibrationPoints) {
-    DebugStream << "Can't calibrate, too few points";
-    endLine();
+    logLine("Can't calibrate, too few points");
     return false;
   }
-  DebugStream << "Working with " << n << " matches";
-  endLine();
+  logLine("Working with ", n, " matches");
 
   // F is a 3x3 matrix from here on, also when no model is found and F keeps its value.
   if (F.rows() != 3 || F.cols() != 3) F = Matrix(3, 3);

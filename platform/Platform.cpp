@@ -533,11 +533,7 @@ namespace platform_internal {
 
 void setRightAltIsAltGr(std::optional<bool> altGr) { state().rightAltIsAltGr = altGr; }
 
-void logSdlError(const char* what) {
-  DebugStream << what << ": " << SDL_GetError();
-  DebugStream.put('\n');
-  DebugStream.flush();
-}
+void logSdlError(const char* what) { logLine(what, ": ", SDL_GetError()); }
 
 bool ensureStarted() {
   PlatformState& s = state();

@@ -1,12 +1,7 @@
 #include "capture/gstreamer/GstRuntime.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstring>
 #include <mutex>
-
-#include "log/DebugStream.h"
 
 namespace epipolar::gst {
 
@@ -22,15 +17,6 @@ void ensureGstInitialised() {
       gst_object_unref(pixbuf);
     }
   });
-}
-
-void reportCaptureError(std::string_view line) {
-  std::string text(line);
-  // GStreamer's debug texts may span lines; the report stays one line.
-  std::replace_if(
-      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-  text.push_back('\n');
-  writeAll(STDERR_FILENO, text);
 }
 
 std::string describeErrorMessage(GstMessage* message) {

@@ -3,10 +3,6 @@
 // ensureGstInitialised() initialises GStreamer once per process (thread-safe) and lets the
 // GdkPixbuf decoder take part in automatic decoding, so BMP stills (snapshot files among
 // them) decode like PNG and JPEG.
-//
-// reportCaptureError() writes one line to standard error with a single write, so lines from
-// several streaming threads never interleave; line breaks inside the text (GStreamer's debug
-// details have them) become blanks.
 #pragma once
 
 #include <gst/gst.h>
@@ -21,9 +17,6 @@
 namespace epipolar::gst {
 
 void ensureGstInitialised();
-
-// Writes `line`, its line breaks made blanks, and a line feed to standard error in one write.
-void reportCaptureError(std::string_view line);
 
 struct ObjectUnref {
   void operator()(gpointer object) const {

@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
 
 #include "capture/gstreamer/GstRuntime.h"
+#include "log/DebugStream.h"
 
 namespace epipolar {
 namespace {
@@ -177,14 +177,9 @@ ImageFileResult loadImageFile(const std::string& path, std::chrono::milliseconds
   ImageFileResult result;
   auto fail = [&](const std::string& reason) {
     result.image.reset();
-    result.error = "Cannot read the picture '" + path + "': " + reason;
     // GStreamer's debug details (and odd file names) may hold line breaks; the message stays
     // one line.
-    std::replace_if(
-        result.error.begin(),
-        result.error.end(),
-        [](char c) { return c == '\n' || c == '\r'; },
-        ' ');
+    result.error = singleLine("Cannot read the picture '" + path + "': " + reason);
     return std::move(result);
   };
   // Checked here for a clear reason, and because a FIFO or a device would keep the decoder's
