@@ -1,0 +1,171 @@
+#include "vision/AutomaticPairs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/core.hpp>
+
+#include "vision/Features.h"
+#include "vision/ImageMat.h"
+
+namespace epipolar {
+namespace {
+
+struct Verification {
+  bool found = false;
+  Matrix3x3 F{};
+  std::vector<bool> inlier;
+};
+
+// The robust fit that decides which matches are pairs: one call, so the estimator behind it
+// can change without touching the matching. Fixed seed: the same matches give the same
+// pairs on every run.
+Verification verifyMatches(const std::vector<Correspondence>& matches, double thresholdPx) {
+  Verification result;
+  result.inlier.assign(matches.size(), false);
+  if (static_cast<int>(matches.size()) < kMinVerifiedPairs) return result;
+  std::vector<cv::Point2d> points0, points1;
+  points0.reserve(matches.size());
+  points1.reserve(matches.size());
+  for (const Correspondence& c : matches) {
+    points0.emplace_back(c.x0, c.y0);
+    points1.emplace_back(c.x1, c.y1);
+  }
+  cv::UsacParams params;
+  params.threshold = thresholdPx;
+  params.confidence = 0.999;
+  params.maxIterations = 10000;
+  params.randomGeneratorState = 1;
+  params.isParallel = false;
+  cv::Mat mask;
+  cv::Mat F;
+  try {
+    F = cv::findFundamentalMat(points0, points1, mask, params);
+  } catch (const cv::Exception&) {
+    return result;  // degenerate input: no model
+  }
+  if (F.rows != 3 || F.cols != 3 || mask.total() != matches.size()) return result;
+  double norm = 0.0;
+  for (int i = 0; i < 9; ++i) {
+    result.F[i] = F.at<double>(i / 3, i % 3);
+    norm += result.F[i] * result.F[i];
+  }
+  norm = std::sqrt(norm);
+  if (!(norm > 0.0) || !std::isfinite(norm)) return result;
+  for (double& v : result.F) v /= norm;
+  // The final inlier set is the one the model's Sampson distances give, the bound the caller
+  // asked for.
+  int count = 0;
+  for (size_t i = 0; i < matches.size(); ++i) {
+    result.inlier[i] = sampsonDistance(result.F, matches[i]) <= thresholdPx;
+    count += result.inlier[i] ? 1 : 0;
+  }
+  result.found = count >= kMinVerifiedPairs;
+  return result;
+}
+
+// Drops pairs that reuse a point already taken by a more distinctive pair: SIFT gives one
+// keypoint per dominant orientation, so one corner can appear several times. `order` lists
+// the pairs most distinctive first.
+std::vector<size_t> distinctPairs(const std::vector<Correspondence>& pairs,
+                                  const std::vector<size_t>& order) {
+  constexpr double kSamePointPx = 0.5;
+  std::vector<size_t> kept;
+  for (size_t index : order) {
+    const Correspondence& c = pairs[index];
+    bool taken = false;
+    for (size_t k : kept) {
+      const Correspondence& d = pairs[k];
+      if ((std::fabs(c.x0 - d.x0) < kSamePointPx && std::fabs(c.y0 - d.y0) < kSamePointPx) ||
+          (std::fabs(c.x1 - d.x1) < kSamePointPx && std::fabs(c.y1 - d.y1) < kSamePointPx)) {
+        taken = true;
+        break;
+      }
+    }
+    if (!taken) kept.push_back(index);
+  }
+  return kept;
+}
+
+}  // namespace
+
+AutomaticPairsResult findAutomaticPairs(const Image& picture0,
+                                        const Image& picture1,
+                                        const AutomaticPairsOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  AutomaticPairsResult result;
+  const auto finish = [&](AutomaticPairsOutcome outcome, std::string message) {
+    result.outcome = outcome;
+    result.message = std::move(message);
+    if (outcome != AutomaticPairsOutcome::kFound) result.pairs.clear();
+    result.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return result;
+  };
+
+  Features features0, features1;
+  detectFeaturePair(toGrayMat(picture0), toGrayMat(picture1), options, features0, features1);
+  result.features0 = static_cast<int>(features0.keypoints.size());
+  result.features1 = static_cast<int>(features1.keypoints.size());
+  const std::vector<FeatureMatch> found =
+      matchFeatures(features0.descriptors, features1.descriptors, options.ratio);
+
+  std::vector<Correspondence> matches;
+  matches.reserve(found.size());
+  for (const FeatureMatch& m : found) {
+    const cv::Point2f& p0 = features0.keypoints[m.index0].pt;
+    const cv::Point2f& p1 = features1.keypoints[m.index1].pt;
+    matches.push_back({p0.x, p0.y, p1.x, p1.y});
+  }
+  result.matches = static_cast<int>(matches.size());
+  if (result.matches < kMinVerifiedPairs) {
+    char text[128];
+    std::snprintf(text,
+                  sizeof text,
+                  "Automatic pairs: only %d matches between the pictures, at least %d needed",
+                  result.matches,
+                  kMinVerifiedPairs);
+    return finish(AutomaticPairsOutcome::kTooFewMatches, text);
+  }
+
+  const Verification verification = verifyMatches(matches, options.inlierThresholdPx);
+  std::vector<size_t> order;
+  for (size_t i = 0; i < matches.size(); ++i) {
+    if (verification.inlier[i]) order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return found[a].ratio < found[b].ratio;
+  });
+  order = distinctPairs(matches, order);
+  result.verified = static_cast<int>(order.size());
+  if (!verification.found || result.verified < kMinVerifiedPairs) {
+    char text[128];
+    std::snprintf(text,
+                  sizeof text,
+                  "Automatic pairs: no fundamental matrix fits the %d matches",
+                  result.matches);
+    return finish(AutomaticPairsOutcome::kNoModel, text);
+  }
+  if (options.maxPairs > 0 && static_cast<int>(order.size()) > options.maxPairs) {
+    order.resize(static_cast<size_t>(options.maxPairs));
+  }
+  for (size_t index : order) result.pairs.push_back(matches[index]);
+  result.F = verification.F;
+  return finish(AutomaticPairsOutcome::kFound, "");
+}
+
+std::string automaticPairsLogText(int added, int matches, double milliseconds) {
+  char text[128];
+  std::snprintf(text,
+                sizeof text,
+                "Automatic pairs: %d added from %d matches in %.1f ms",
+                added,
+                matches,
+                milliseconds);
+  return text;
+}
+
+}  // namespace epipolar
