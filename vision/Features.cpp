@@ -71,7 +71,7 @@ std::vector<FeatureMatch> matchFeatures(const cv::Mat& descriptors0,
   // Every squared distance, exactly, as |a|^2 + |b|^2 - 2 a.b in 32-bit integers (at most
   // 128 * 255^2). Each row then gives the best and second-best partner in picture 1 and each
   // column the best partner in picture 0, so the mutual check needs no second search.
-  // OpenCV's batchDistance takes 6 to 30 times as long on these byte rows (bench/README.md).
+  // OpenCV's batchDistance takes 3 to 30 times as long on these rows (bench/README.md).
   const std::vector<std::int16_t> a = widened(descriptors0);
   const std::vector<std::int16_t> b = widened(descriptors1);
   std::vector<std::int32_t> norm0(n0), norm1(n1);
