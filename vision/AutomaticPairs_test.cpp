@@ -49,7 +49,6 @@ TEST(AutomaticPairsTest, RigFramesGiveManyDistinctPairsThatFixTheTrueGeometry) {
 }
 
 TEST(AutomaticPairsTest, PicturesWithoutACommonViewAreRefusedWithAReason) {
-  prepareOpenCvThreads();
   const auto blank = Image::blank(320, 240);
   const AutomaticPairsResult none = findAutomaticPairs(*blank, *blank);
   EXPECT_EQ(none.outcome, AutomaticPairsOutcome::kTooFewMatches);

@@ -6,7 +6,6 @@
 #include <set>
 #include <utility>
 
-#include "vision/OpenCvThreads.h"
 
 namespace epipolar {
 namespace {
@@ -16,7 +15,6 @@ namespace {
 // ratios. Then planted cases: a clear match, an ambiguous one, and one whose partner prefers
 // another descriptor.
 TEST(MatchFeaturesTest, AgreesWithBruteForceAndKeepsOnlyMutualDistinctMatches) {
-  prepareOpenCvThreads();
   std::mt19937 random(7);
   std::uniform_int_distribution<int> byte(0, 255);
   cv::Mat d0(300, 128, CV_8U), d1(280, 128, CV_8U);

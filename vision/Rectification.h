@@ -50,7 +50,9 @@ struct Rectification {
   Matrix3x3 H1{};  // picture 1 to rectified picture 1
   int width = 0;   // size of both rectified pictures
   int height = 0;
-  double scale = 1.0;  // the common scale chosen (>= 1: no picture shrinks)
+  // The common scale applied after Hartley's pair and the shear: the smallest at which
+  // neither picture shrinks (below 1 when Hartley's pictures came out larger than needed).
+  double scale = 1.0;
   // The disparity range (x0' - x1', pixels) to search: the inlier pairs' disparities (less
   // the few standing apart, see disparitySpan) span [minDisparity + margin, maxDisparity -
   // margin], with the margin a tenth of that spread and at least 8 px. minDisparity is the
