@@ -3,6 +3,12 @@
 #include "app/Run.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 #include "app/testing/AppFixture.h"
 
@@ -62,6 +68,35 @@ TEST_F(ProgramRun, FewerThanTwoDevicesEndWithZeroAndSaveNothing) {
       ::testing::ExitedWithCode(0),
       "^Total count: 0\nCamera was NULL, what are you trying to pull here!\n[^\n]*--virtual");
   EXPECT_EQ(readSettings(), "kept=1\n");
+}
+
+// Standard error is a packet socket in the child, so every write(2) arrives as one packet:
+// the hint must be a single packet, or a capture thread's report could land inside it.
+TEST_F(ProgramRun, TheMissingCameraHintIsOneWrite) {
+  writeSettings("");
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ends[0]);
+    dup2(ends[1], STDERR_FILENO);
+    FakeCameraList devices({"Only"});
+    runEpipolar(devices);
+    _exit(1);  // not reached: the run ends the process
+  }
+  close(ends[1]);
+  std::vector<std::string> packets;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(ends[0], buffer, sizeof buffer)) > 0) packets.emplace_back(buffer, got);
+  close(ends[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(packets.back(),
+            "epipolar needs two cameras. To try it without any, run: epipolar --virtual\n");
 }
 
 }  // namespace

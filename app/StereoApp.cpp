@@ -1,7 +1,8 @@
 #include "app/StereoApp.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
-#include <iostream>
 
 #include "geometry/Calibration.h"
 #include "geometry/Epipolar.h"
@@ -49,8 +50,9 @@ CameraWnd* StereoApp::makeCameraWindow(Camera* camera, int x, int y) {
     DebugStream << "Camera was NULL, what are you trying to pull here!";
     DebugStream.put('\n');
     DebugStream.flush();
-    std::cerr << "epipolar needs two cameras. To try it without any, run: epipolar --virtual"
-              << std::endl;
+    // One write: camera 0's capture thread is already running and may be reporting too.
+    writeAll(STDERR_FILENO,
+             "epipolar needs two cameras. To try it without any, run: epipolar --virtual\n");
     exitEarly(0);
   }
   auto* window = new CameraWnd(this, camera, x, y);

@@ -32,15 +32,22 @@ function(epipolar_warnings target)
   endif()
 endfunction()
 
-# epipolar_library(name SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
-# One library target per folder; the target is called epipolar_<name>.
+# epipolar_library(name SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...] [COMPILE_OPTIONS ...])
+# One library target per folder; the target is called epipolar_<name>. COMPILE_OPTIONS apply
+# to the library's own sources only.
 function(epipolar_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS;COMPILE_OPTIONS" ${ARGN})
   add_library(epipolar_${name} STATIC ${ARG_SOURCES})
   target_include_directories(epipolar_${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(epipolar_${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  target_compile_options(epipolar_${name} PRIVATE ${ARG_COMPILE_OPTIONS})
   epipolar_warnings(epipolar_${name})
 endfunction()
+
+# Results that tests compare bit for bit (fast paths against their references, logged numbers)
+# must not depend on whether the compiler fuses a multiply and an add, which it does as soon
+# as -mfma or -march=native is in the flags. Libraries doing such arithmetic build with this.
+set(EPIPOLAR_EXACT_ARITHMETIC -ffp-contract=off)
 
 # With EPIPOLAR_SANITIZER_LOG_DIR set, sanitizer reports go to files there (report.<pid>)
 # instead of standard error: tests that capture standard error would otherwise swallow them.
@@ -55,14 +62,15 @@ set(EPIPOLAR_SANITIZER_ENV
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1${sanitizer_log}"
     "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/cmake/tsan.supp${sanitizer_log}")
 
-# epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s])
+# epipolar_test(name SOURCES ... LIBS ... [LABELS ...] [ENV ...] [TIMEOUT s] [COMPILE_OPTIONS ...])
 # Each test binary is one ctest entry. Label "threaded" marks tests that also run
 # under ThreadSanitizer; "display" marks tests that use SDL (offscreen by default).
 set_property(GLOBAL PROPERTY EPIPOLAR_THREADED_TESTS "")
 function(epipolar_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV;COMPILE_OPTIONS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_options(${name} PRIVATE ${ARG_COMPILE_OPTIONS})
   epipolar_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)

@@ -108,6 +108,19 @@ TEST(SearchWalk, NearTheRightBorderTheBandIsCut) {
   }
 }
 
+TEST(SearchWalk, AWalkEndingInsideThePictureRunsBandPastItsEnd) {
+  // y = 150 - 0.75 x leaves through the top border at x = 200, well inside the picture: the
+  // walk goes on for the band, to column 220 inclusive. Its transpose does the same by rows.
+  const SearchWalk columns = walkFor(lineOf(0.75, 1, -150), 320, 240);
+  ASSERT_TRUE(columns.alongColumns);
+  EXPECT_EQ(columns.steps.front(), (SearchWalk::Step{0, 130, 171}));
+  EXPECT_EQ(columns.steps.back(), (SearchWalk::Step{220, 0, 6}));
+  const SearchWalk rows = walkFor(lineOf(1, 0.75, -150), 320, 240);
+  ASSERT_FALSE(rows.alongColumns);
+  EXPECT_EQ(rows.steps.front(), (SearchWalk::Step{0, 130, 171}));
+  EXPECT_EQ(rows.steps.back(), (SearchWalk::Step{220, 0, 6}));
+}
+
 TEST(SearchWalk, LinesThatMissThePictureOrAreNotFiniteVisitNothing) {
   // Horizontal below the picture: both ends are (inf, 240); the walk must not turn the
   // infinite bounds into INT_MIN.
@@ -236,6 +249,30 @@ INSTANTIATE_TEST_SUITE_P(Both,
 // random lines of every kind, and random window and band sizes: the fast search with the walk split
 // in up to three pieces, and with the default split, must give the reference's position and
 // log.
+// The fast search (default split, and split in three pieces) against the reference: the same
+// position and the same log lines.
+void expectFastEqualsReference(const Image& a,
+                               const Image& b,
+                               ImagePosition source,
+                               const Matrix& M,
+                               int windowSize,
+                               int band) {
+  LogCapture log;
+  const ImagePosition expected =
+      searchAlongLineReference(a, b, source, M, windowSize, band, kMatchThreshold);
+  const auto referenceLines = log.lines();
+  log.clear();
+  const ImagePosition split =
+      detail::searchAlongLineSplit(a, b, source, M, windowSize, band, kMatchThreshold, 3, 1);
+  const ImagePosition fast = searchAlongLine(a, b, source, M, windowSize, band, kMatchThreshold);
+  EXPECT_EQ(split, expected);
+  EXPECT_EQ(fast, expected);
+  const auto fastLines = log.lines();
+  ASSERT_EQ(fastLines.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(fastLines.begin(), fastLines.begin() + 2), referenceLines);
+  EXPECT_EQ(std::vector<std::string>(fastLines.begin() + 2, fastLines.end()), referenceLines);
+}
+
 TEST(SearchEquality, FastEqualsReferenceOnRandomInputs) {
   std::mt19937 random(12345);
   auto uniform = [&](double lo, double hi) {
@@ -293,22 +330,42 @@ TEST(SearchEquality, FastEqualsReferenceOnRandomInputs) {
     const int windowSize = std::vector<int>{15, 15, 7, 4, 1}[integer(0, 4)];
     const int band = std::vector<int>{20, 20, 5, 0}[integer(0, 3)];
 
-    LogCapture referenceLog;
-    const ImagePosition expected =
-        searchAlongLineReference(*a, *b, source, M, windowSize, band, kMatchThreshold);
-    const auto referenceLines = referenceLog.lines();
-    referenceLog.clear();
-    const ImagePosition split =
-        detail::searchAlongLineSplit(*a, *b, source, M, windowSize, band, kMatchThreshold, 3, 1);
-    const ImagePosition fast =
-        searchAlongLine(*a, *b, source, M, windowSize, band, kMatchThreshold);
     SCOPED_TRACE(::testing::Message() << "round " << round);
-    EXPECT_EQ(split, expected);
-    EXPECT_EQ(fast, expected);
-    const auto fastLines = referenceLog.lines();
-    ASSERT_EQ(fastLines.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(fastLines.begin(), fastLines.begin() + 2), referenceLines);
-    EXPECT_EQ(std::vector<std::string>(fastLines.begin() + 2, fastLines.end()), referenceLines);
+    expectFastEqualsReference(*a, *b, source, M, windowSize, band);
+  }
+}
+
+// Difference hues in [240, 300), fromHsv's sector 4, arise from pairs of hues about 300 to
+// 330 degrees apart: a reddish-purple base (hue 330-359) against orange (hue 0-40). Both
+// pictures are the uniform base with sparse orange pixels, so most samples are the -1 of
+// identical colours and a window's few sector-4 samples decide how close its mean comes to
+// 0, which is what makes one candidate win over another.
+TEST(SearchEquality, FastEqualsReferenceWhereSectorFourSamplesDecide) {
+  std::mt19937 random(777);
+  auto uniform = [&](float lo, float hi) {
+    return std::uniform_real_distribution<float>(lo, hi)(random);
+  };
+  for (int round = 0; round < 30; ++round) {
+    Colour base;
+    base.fromHsv(uniform(330, 359), uniform(0.5f, 1), uniform(0.5f, 1));
+    auto picture = [&](int w, int h) {
+      auto image = Image::blank(w, h);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          Colour colour = base;
+          if (uniform(0, 1) < 0.006f) {
+            colour.fromHsv(uniform(0, 40), uniform(0.3f, 1), uniform(0.3f, 1));
+          }
+          image->setPixel(x, y, colour);
+        }
+      }
+      return image;
+    };
+    const auto a = picture(64, 48);
+    const auto b = picture(64, 48);
+    const ImagePosition source{uniform(10, 54), uniform(10, 38)};
+    SCOPED_TRACE(::testing::Message() << "round " << round);
+    expectFastEqualsReference(*a, *b, source, horizontalF(), 15, 10);
   }
 }
 

@@ -37,10 +37,13 @@ void Colour::fromHsv(float h, float s, float v) {
   }
   const float hh = h * (1.0f / 60.0f);
   const float floored = std::floor(hh);
-  // Converting a non-finite or huge float to int is undefined; such hues take the last row.
-  const int i =
-      (std::isfinite(floored) && std::fabs(floored) < 1e9f) ? static_cast<int>(floored) : -1;
-  const float f = hh - static_cast<float>(i);
+  // Converting a float that is not finite or beyond the int range is undefined; only those
+  // hues are guarded, and they take the last row like every other sector outside 0..4. The
+  // fraction is taken from the floor itself, which equals hh - i wherever i exists.
+  const bool fitsInt =
+      std::isfinite(floored) && floored >= -2147483648.0f && floored < 2147483648.0f;
+  const int i = fitsInt ? static_cast<int>(floored) : -1;
+  const float f = hh - floored;
   const float p = v * (1.0f - s);
   const float q = v * (1.0f - s * f);
   const float t = v * (1.0f - s * (1.0f - f));

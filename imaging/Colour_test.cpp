@@ -66,6 +66,9 @@ TEST(Colour, FromHsvRowsIncludingOutOfRangeHues) {
   expectRgb(c, 0, 1, 0);
   c.fromHsv(240, 1, 1);
   expectRgb(c, 0, 0, 1);
+  // Sector 4 with f = 0.5, where t and p differ: (t, p, v).
+  c.fromHsv(270, 1, 1);
+  expectRgb(c, 0.5f, 0, 1);
   // h = 360 is sector 6 and takes the last row (v, p, q) with f = 0.
   c.fromHsv(360, 1, 1);
   expectRgb(c, 1, 0, 1);
@@ -73,6 +76,10 @@ TEST(Colour, FromHsvRowsIncludingOutOfRangeHues) {
   expectRgb(c, 1, 0, 0.5f);
   c.fromHsv(std::numeric_limits<float>::quiet_NaN(), 1, 1);
   EXPECT_EQ(c.r, 1.0f);
+  // A hue far beyond 360 whose sector still fits an int keeps its fraction (0 here): the
+  // last row with q = v, not a fraction measured from a substitute sector.
+  c.fromHsv(1.2e11f, 0.5f, 1);
+  expectRgb(c, 1, 0.5f, 1);
 
   // Round trip through HSV for the primaries and a mixed colour.
   for (const Colour& start :

@@ -212,6 +212,14 @@ void PaintSurface::invertLine(double x0, double y0, double x1, double y1) {
   }
 }
 
+SurfacePixels PaintSurface::pixels() {
+  auto* s = static_cast<SDL_Surface*>(surface);
+  if (s == nullptr) return {};
+  const Uint32 format = s->format->format;
+  if (format != SDL_PIXELFORMAT_RGB888 && format != SDL_PIXELFORMAT_ARGB8888) return {};
+  return {static_cast<std::uint8_t*>(s->pixels), s->w, s->h, s->pitch};
+}
+
 void PaintSurface::present() {
   platform_internal::NativeWindow* w = platform_internal::findWindow(window.id);
   if (surface == nullptr || w == nullptr) return;

@@ -1,4 +1,4 @@
-// Painting a non-GL window: the frame blit and inverted lines.
+// Painting a non-GL window: the frame blit, inverted lines, and the pixels for overlays.
 //
 // A PaintSurface is opened by a WM_PAINT handler on its window and shows what was drawn when
 // it is destroyed (or on present()). Drawing goes to the window's own pixel surface, whose
@@ -17,6 +17,16 @@
 #include "platform/Messages.h"
 
 namespace epipolar {
+
+// The pixels of a window surface: one 32-bit value 0xXXRRGGBB per pixel in native byte order
+// (XRGB8888 or ARGB8888), rows top-down, `pitch` bytes apart. `data` is null when there are
+// none to draw on.
+struct SurfacePixels {
+  std::uint8_t* data = nullptr;
+  int width = 0;
+  int height = 0;
+  int pitch = 0;
+};
 
 class PaintSurface {
  public:
@@ -39,6 +49,12 @@ class PaintSurface {
   // two strokes of a cross meet the pixel is inverted twice). A line with a non-finite end
   // point draws nothing. Pixels follow the Bresenham line between the truncated points.
   void invertLine(double x0, double y0, double x1, double y1);
+
+  // The surface's pixels, for drawing over the frame after blit() (ui/Canvas.h); valid until
+  // this PaintSurface is destroyed, and shown with everything else by present(). Empty when
+  // the surface is not valid or its pixels are not 32-bit XRGB (X11 and the offscreen driver
+  // give XRGB8888; a 16-bit display would not), in which case callers draw no overlays.
+  SurfacePixels pixels();
 
   // Shows what has been drawn so far; also done by the destructor.
   void present();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <set>
 #include <utility>
@@ -138,6 +139,27 @@ TEST_F(PaintSurfaceTest, BlitOfALargerPictureIsCutOff) {
                  7}));
 }
 
+TEST_F(PaintSurfaceTest, PixelsAfterTheBlitAreTheShownSurface) {
+  // Overlays are drawn through pixels() after the blit: what is written there is what the
+  // window shows, at (x, y) as 0xXXRRGGBB.
+  auto image = pattern(5, 3);
+  {
+    PaintSurface surface(hwnd);
+    surface.blit(*image);
+    const SurfacePixels pixels = surface.pixels();
+    ASSERT_NE(pixels.data, nullptr);
+    ASSERT_EQ(pixels.width, kWidth);
+    ASSERT_EQ(pixels.height, kHeight);
+    std::uint32_t blitted;
+    std::memcpy(&blitted, pixels.data + 2 * pixels.pitch + 3 * 4, 4);
+    EXPECT_EQ(blitted & 0xFFFFFFu, (60u << 16) | (60u << 8) | 7u);
+    const std::uint32_t written = 0x123456u;
+    std::memcpy(pixels.data + 11 * pixels.pitch + 15 * 4, &written, 4);
+  }
+  EXPECT_EQ(at(15, 11), (Rgb{0x12, 0x34, 0x56}));
+  EXPECT_EQ(at(3, 2), (Rgb{60, 60, 7}));
+}
+
 TEST_F(PaintSurfaceTest, LinesInvertExactlyTheirPixelsWithoutTheEndPixel) {
   std::set<std::pair<int, int>> horizontal;
   for (int x = 2; x < 9; ++x) horizontal.insert({x, 5});
@@ -202,6 +224,7 @@ TEST_F(PaintSurfaceTest, DeadWindowsAndGLWindowsHaveNoSurface) {
   WindowHandle gl = createWindow("PaintGL", "gl", 0, 0, 8, 8, nullptr);
   PaintSurface glSurface(gl);
   EXPECT_FALSE(glSurface.valid());
+  EXPECT_EQ(glSurface.pixels().data, nullptr);
   glSurface.invertLine(0, 0, 5, 5);
   destroyWindow(hwnd);
   PaintSurface dead(hwnd);

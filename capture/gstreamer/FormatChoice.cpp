@@ -145,6 +145,7 @@ std::optional<CaptureFormat> chooseCaptureFormat(const GstCaps* offered) {
   CaptureFormat format;
   const GstStructure* fixed = gst_caps_get_structure(caps, 0);
   format.width = chosenWidth;
+  format.largestWidth = largestWidth(gst_caps_get_structure(offered, chosenIndex));
   gst_structure_get_int(fixed, "height", &format.height);
   format.caps.reset(caps);
   return format;

@@ -31,6 +31,9 @@ struct CaptureFormat {
   CapsPtr caps;  // one fixed structure
   int width = 0;
   int height = 0;
+  // The largest width the chosen mode offers (its record's maximum output width), which the
+  // "couldn't set format" line reports; `width` is the one actually requested.
+  int largestWidth = 0;
 };
 
 // Largest width a caps structure allows (fixed value, int range or list); 0 without width.

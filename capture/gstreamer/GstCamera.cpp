@@ -25,7 +25,8 @@
 //   "WTF!"                                  the device's caps records cannot be read (no
 //                                           format is chosen)
 //   "Whoops, couldn't set format.  Why not? (" W ")"
-//                                           the chosen format does not negotiate; negotiation
+//                                           the chosen format does not negotiate (W: the
+//                                           largest width of the chosen mode); negotiation
 //                                           is tried again without it
 // A second stderr line "<name>: <detail>" follows when GStreamer says more.
 
@@ -161,13 +162,17 @@ void GstCamera::construct(const GstCameraOptions& options) {
     return;
   }
 
-  int chosenWidth = 0;
+  // The chosen mode's largest width, reported when the mode will not negotiate; 0 when no mode
+  // was chosen.
+  int chosenModeWidth = 0;
   if (options.chooseFormat) {
     if (options.offeredCaps == nullptr || gst_caps_is_empty(options.offeredCaps) ||
         gst_caps_is_any(options.offeredCaps)) {
+      // Deliberately not the end of the set-up: the camera goes on to negotiate whatever the
+      // source gives, so it still streams and reports a real frame size instead of 0 x 0.
       logLine("WTF!");
     } else if (auto format = chooseCaptureFormat(options.offeredCaps)) {
-      chosenWidth = format->width;
+      chosenModeWidth = format->largestWidth;
       formatCaps_ = std::move(format->caps);
       if (const char* failure = assemble(detail)) {
         failConstruction(failure, detail);
@@ -178,8 +183,8 @@ void GstCamera::construct(const GstCameraOptions& options) {
 
   GError* error = nullptr;
   bool negotiated = negotiate(options.negotiationTimeout, &error, detail);
-  if (!negotiated && chosenWidth != 0 && !isResourceError(error)) {
-    DebugStream << "Whoops, couldn't set format.  Why not? (" << chosenWidth << ")";
+  if (!negotiated && chosenModeWidth != 0 && !isResourceError(error)) {
+    DebugStream << "Whoops, couldn't set format.  Why not? (" << chosenModeWidth << ")";
     DebugStream.put('\n');
     DebugStream.flush();
     formatCaps_.reset();
