@@ -28,7 +28,7 @@ TEST(ImageMatTest, PixelsKeepTheirPlaceAndColourBothWays) {
   auto image = Image::blank(kWidth, kHeight);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      std::uint8_t* p = image->row(y) + 3 * x;
+      std::uint8_t* p = image->row(y) + 3 * static_cast<std::ptrdiff_t>(x);
       p[0] = static_cast<std::uint8_t>(10 * x + y);  // blue
       p[1] = static_cast<std::uint8_t>(100 + y);     // green
       p[2] = static_cast<std::uint8_t>(200 + x);     // red
@@ -42,7 +42,7 @@ TEST(ImageMatTest, PixelsKeepTheirPlaceAndColourBothWays) {
   ASSERT_EQ(gray.type(), CV_8UC1);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      const cv::Vec3b bgr = mat.at<cv::Vec3b>(y, x);
+      const cv::Vec3b& bgr = mat.at<cv::Vec3b>(y, x);
       EXPECT_EQ(bgr[0], 10 * x + y);
       EXPECT_EQ(bgr[1], 100 + y);
       EXPECT_EQ(bgr[2], 200 + x);
@@ -59,7 +59,7 @@ TEST(ImageMatTest, PixelsKeepTheirPlaceAndColourBothWays) {
 
   const std::unique_ptr<Image> fromGray = toImage(gray);
   ASSERT_NE(fromGray, nullptr);
-  const std::uint8_t* p = fromGray->row(2) + 3 * 4;
+  const std::uint8_t* p = fromGray->row(2) + 12;  // pixel (4, 2)
   EXPECT_EQ(p[0], gray.at<std::uint8_t>(2, 4));
   EXPECT_EQ(p[2], gray.at<std::uint8_t>(2, 4));
 
