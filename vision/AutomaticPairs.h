@@ -32,6 +32,10 @@ struct AutomaticPairsOptions {
   double contrastThreshold = 0.01;
   // The strongest features kept per picture (0: all).
   int maxFeatures = 2000;
+  // Pictures longer than this (pixels, either side) are searched for features at this size
+  // and the positions scaled back (0: never): SIFT works on the picture doubled, so a
+  // 12-megapixel photograph would need over 2 GB for its first octave alone.
+  int maxDetectionSide = 2048;
   // Lowe's ratio test bound on best / second-best descriptor distance.
   double ratio = 0.8;
   // Sampson distance (pixels) within which a match agrees with the fitted F.

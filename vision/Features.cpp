@@ -4,12 +4,33 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <opencv2/imgproc.hpp>
 
 namespace epipolar {
 
 Features detectFeatures(const cv::Mat& gray, const AutomaticPairsOptions& options) {
   Features features;
   if (gray.empty()) return features;
+  // SIFT doubles the picture first, so its memory and time grow with four times the pixels:
+  // a large photograph is searched at a bounded size and the positions scaled back. With
+  // pixel centres at whole numbers, x = (x' + 0.5) / s - 0.5.
+  const int side = std::max(gray.cols, gray.rows);
+  if (options.maxDetectionSide > 0 && side > options.maxDetectionSide) {
+    const double s = static_cast<double>(options.maxDetectionSide) / side;
+    cv::Mat smaller;
+    cv::resize(gray, smaller, cv::Size(), s, s, cv::INTER_AREA);
+    AutomaticPairsOptions unbounded = options;
+    unbounded.maxDetectionSide = 0;
+    features = detectFeatures(smaller, unbounded);
+    const double sx = static_cast<double>(smaller.cols) / gray.cols;
+    const double sy = static_cast<double>(smaller.rows) / gray.rows;
+    for (cv::KeyPoint& k : features.keypoints) {
+      k.pt.x = static_cast<float>((k.pt.x + 0.5) / sx - 0.5);
+      k.pt.y = static_cast<float>((k.pt.y + 0.5) / sy - 0.5);
+      k.size = static_cast<float>(k.size / sx);
+    }
+    return features;
+  }
   // 3 layers per octave, edge threshold 10 and sigma 1.6 are Lowe's values and OpenCV's
   // defaults. Descriptors as 8-bit: SIFT saturates them to bytes anyway, and byte rows halve
   // the matching's memory traffic.

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <opencv2/imgproc.hpp>
 #include <random>
 #include <set>
 #include <utility>
 
+#include "vision/ImageMat.h"
+#include "vision/testing/RigPair.h"
 
 namespace epipolar {
 namespace {
@@ -73,6 +77,30 @@ TEST(MatchFeaturesTest, AgreesWithBruteForceAndKeepsOnlyMutualDistinctMatches) {
 
   EXPECT_TRUE(matchFeatures(a, b.rowRange(0, 1), kRatio).empty());  // no second-best
   EXPECT_TRUE(matchFeatures(a, f1, kRatio).empty());                // not byte descriptors
+}
+
+// Pictures beyond the detection bound are searched smaller and answered in their own pixels.
+// A picture doubled (each pixel a 2x2 block, so position x becomes 2x + 0.5) and searched at
+// the original size gives the original's features, at the doubled positions.
+TEST(DetectFeaturesTest, LargePicturesAreSearchedSmallerAndAnsweredInTheirOwnPixels) {
+  const testing::RigPair& rig = testing::rigPair();
+  const cv::Mat picture = toGrayMat(*rig.frame0);
+  cv::Mat doubled;
+  cv::resize(picture, doubled, cv::Size(), 2, 2, cv::INTER_NEAREST);
+  AutomaticPairsOptions options;
+  options.maxDetectionSide = picture.cols;
+  const Features original = detectFeatures(picture, options);
+  const Features big = detectFeatures(doubled, options);
+  ASSERT_GT(original.keypoints.size(), 1000u);
+  ASSERT_EQ(big.keypoints.size(), original.keypoints.size());
+  int misplaced = 0;
+  for (size_t i = 0; i < big.keypoints.size(); ++i) {
+    const cv::Point2f& p = big.keypoints[i].pt;
+    const cv::Point2f& q = original.keypoints[i].pt;
+    if (std::hypot(p.x - (2 * q.x + 0.5f), p.y - (2 * q.y + 0.5f)) > 1e-3f) ++misplaced;
+  }
+  EXPECT_EQ(misplaced, 0);
+  EXPECT_EQ(cv::norm(big.descriptors, original.descriptors, cv::NORM_INF), 0.0);
 }
 
 }  // namespace
