@@ -363,6 +363,14 @@ RectificationResult rectify(const Matrix3x3& F,
                          width,
                          height));
   }
+  if (width * height > kMaxRectifiedPixels) {
+    return refuse(RectificationOutcome::kFailed,
+                  format("Cannot rectify: the rectified pictures would be %.0fx%.0f pixels, more "
+                         "than the %d megapixels that can be handled",
+                         width,
+                         height,
+                         kMaxRectifiedPixels >> 20));
+  }
   r.H0 = toArray(H[0]);
   r.H1 = toArray(H[1]);
   r.width = static_cast<int>(std::ceil(width - 1e-9));

@@ -72,6 +72,9 @@ inline constexpr int kMinRectificationPairs = 8;
 // Refused beyond this: a rectified picture more than this many times the larger input in
 // width or height is nearly all stretched border.
 inline constexpr double kMaxRectifiedGrowth = 4.0;
+// And beyond this many pixels whatever the pictures: the warp tables and the matcher's
+// buffers of a larger frame run into gigabytes.
+inline constexpr int kMaxRectifiedPixels = 64 << 20;
 
 struct RectificationResult {
   RectificationOutcome outcome = RectificationOutcome::kFailed;

@@ -142,6 +142,11 @@ TEST(RectificationTest, UnrectifiableInputIsRefusedWithAReason) {
   EXPECT_NE(result.message.find("too distorted"), std::string::npos) << result.message;
 
   const TwoCameras sideways = twoCameras(I, {-1, 0, 0});
+  result = rectify(sideways.F, sideways.pairs, {8192, 8192}, {8192, 8192});
+  EXPECT_EQ(result.outcome, RectificationOutcome::kFailed);
+  EXPECT_NE(result.message.find("more than the 64 megapixels"), std::string::npos)
+      << result.message;
+
   result = rectify(sideways.F, std::span(sideways.pairs).first(7), kVga, kVga);
   EXPECT_EQ(result.outcome, RectificationOutcome::kTooFewPairs);
   EXPECT_EQ(result.message, "Cannot rectify: 7 inlier pairs, at least 8 needed");
