@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <numeric>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -107,11 +108,16 @@ AutomaticPairsResult findAutomaticPairs(const Image& picture0,
   };
 
   Features features0, features1;
-  detectFeaturePair(toGrayMat(picture0), toGrayMat(picture1), options, features0, features1);
+  std::vector<FeatureMatch> found;
+  try {
+    detectFeaturePair(toGrayMat(picture0), toGrayMat(picture1), options, features0, features1);
+    found = matchFeatures(features0.descriptors, features1.descriptors, options.ratio);
+  } catch (const std::exception& e) {  // OpenCV reports running out of memory by throwing
+    return finish(AutomaticPairsOutcome::kTooFewMatches,
+                  std::string("Automatic pairs: the feature search failed (") + e.what() + ")");
+  }
   result.features0 = static_cast<int>(features0.keypoints.size());
   result.features1 = static_cast<int>(features1.keypoints.size());
-  const std::vector<FeatureMatch> found =
-      matchFeatures(features0.descriptors, features1.descriptors, options.ratio);
 
   std::vector<Correspondence> matches;
   matches.reserve(found.size());

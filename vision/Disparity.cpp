@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -140,11 +141,15 @@ DisparityMap DisparityMatcher::compute(const Image& picture0, const Image& pictu
   if (s.roi.empty()) return map;
 
   cv::Mat gray0, gray1, rect0, rect1, fixed;
-  cv::cvtColor(s.last0, gray0, cv::COLOR_BGR2GRAY);
-  cv::cvtColor(s.last1, gray1, cv::COLOR_BGR2GRAY);
-  remapPicture(gray0, s.maps0, rect0);
-  remapPicture(gray1, s.maps1, rect1);
-  s.sgbm->compute(rect0, rect1, fixed);  // CV_16S, 1/16 px; invalid is -16
+  try {
+    cv::cvtColor(s.last0, gray0, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(s.last1, gray1, cv::COLOR_BGR2GRAY);
+    remapPicture(gray0, s.maps0, rect0);
+    remapPicture(gray1, s.maps1, rect1);
+    s.sgbm->compute(rect0, rect1, fixed);  // CV_16S, 1/16 px; invalid is -16
+  } catch (const std::exception&) {        // OpenCV reports running out of memory by throwing
+    return DisparityMap{};
+  }
   for (int r = 0; r < fixed.rows; ++r) {
     const std::int16_t* in = fixed.ptr<std::int16_t>(r);
     const std::uint8_t* inside0 = s.inside0.ptr<std::uint8_t>(r);

@@ -12,8 +12,8 @@
 // rectification places the pictures so (Rectification.h).
 // Threads: a DisparityMatcher is used by one thread at a time (it keeps the matcher's working
 // buffers); the other functions are pure. OpenCV's thread pool does the parallel parts.
-// Failure: pictures of other sizes than the matcher was made for give an empty map; pixels
-// without a reliable match are invalid (NaN), never guessed.
+// Failure: pictures of other sizes than the matcher was made for, or memory running out,
+// give an empty map; pixels without a reliable match are invalid (NaN), never guessed.
 #pragma once
 
 #include <cstdint>

@@ -102,49 +102,70 @@ std::vector<FeatureMatch> matchFeatures(const cv::Mat& descriptors0,
   for (int j = 0; j < n1; ++j)
     norm1[j] =
         dot(&b[static_cast<size_t>(j) * length], &b[static_cast<size_t>(j) * length], length);
-  std::vector<std::int32_t> distances(static_cast<size_t>(n0) * n1);
-  // Blocks of picture-1 rows small enough to stay in the first-level cache while every
-  // picture-0 row of a stripe passes over them.
-  constexpr int kBlock = 32;
-  cv::parallel_for_(cv::Range(0, n0), [&](const cv::Range& rows) {
-    for (int j0 = 0; j0 < n1; j0 += kBlock) {
-      const int j1 = std::min(n1, j0 + kBlock);
-      for (int i = rows.start; i < rows.end; ++i) {
-        const std::int16_t* ai = &a[static_cast<size_t>(i) * length];
-        std::int32_t* out = &distances[static_cast<size_t>(i) * n1];
-        for (int j = j0; j < j1; ++j) {
-          out[j] = norm0[i] + norm1[j] - 2 * dot(ai, &b[static_cast<size_t>(j) * length], length);
-        }
-      }
-    }
-  });
-
+  // Stripes of picture-0 rows, each with its own column minima, merged in stripe order so
+  // ties go to the lowest row as in one pass. Memory stays linear in the feature counts: a
+  // stripe's distances live only while it runs.
+  constexpr int kStripeRows = 128;
+  const int stripes = (n0 + kStripeRows - 1) / kStripeRows;
   constexpr std::int32_t kFar = std::numeric_limits<std::int32_t>::max();
   std::vector<int> best1(n0, -1);
   std::vector<std::int32_t> best1Distance(n0, kFar), second1Distance(n0, kFar);
-  std::vector<int> best0(n1, -1);
-  std::vector<std::int32_t> best0Distance(n1, kFar);
-  for (int i = 0; i < n0; ++i) {
-    const std::int32_t* row = &distances[static_cast<size_t>(i) * n1];
-    std::int32_t first = kFar, second = kFar;
-    int firstIndex = -1;
-    for (int j = 0; j < n1; ++j) {
-      const std::int32_t d = row[j];
-      if (d < first) {
-        second = first;
-        first = d;
-        firstIndex = j;
-      } else if (d < second) {
-        second = d;
+  std::vector<std::vector<int>> stripeBest0(stripes);
+  std::vector<std::vector<std::int32_t>> stripeBest0Distance(stripes);
+  // Blocks of picture-1 rows small enough to stay in the first-level cache while every
+  // picture-0 row of a stripe passes over them.
+  constexpr int kBlock = 32;
+  cv::parallel_for_(cv::Range(0, stripes), [&](const cv::Range& range) {
+    for (int s = range.start; s < range.end; ++s) {
+      const int i0 = s * kStripeRows, i1 = std::min(n0, i0 + kStripeRows);
+      std::vector<std::int32_t> distances(static_cast<size_t>(i1 - i0) * n1);
+      for (int j0 = 0; j0 < n1; j0 += kBlock) {
+        const int j1 = std::min(n1, j0 + kBlock);
+        for (int i = i0; i < i1; ++i) {
+          const std::int16_t* ai = &a[static_cast<size_t>(i) * length];
+          std::int32_t* out = &distances[static_cast<size_t>(i - i0) * n1];
+          for (int j = j0; j < j1; ++j) {
+            out[j] = norm0[i] + norm1[j] - 2 * dot(ai, &b[static_cast<size_t>(j) * length], length);
+          }
+        }
       }
-      if (d < best0Distance[j]) {
-        best0Distance[j] = d;
-        best0[j] = i;
+      std::vector<int>& best0 = stripeBest0[s];
+      std::vector<std::int32_t>& best0Distance = stripeBest0Distance[s];
+      best0.assign(n1, -1);
+      best0Distance.assign(n1, kFar);
+      for (int i = i0; i < i1; ++i) {
+        const std::int32_t* row = &distances[static_cast<size_t>(i - i0) * n1];
+        std::int32_t first = kFar, second = kFar;
+        int firstIndex = -1;
+        for (int j = 0; j < n1; ++j) {
+          const std::int32_t d = row[j];
+          if (d < first) {
+            second = first;
+            first = d;
+            firstIndex = j;
+          } else if (d < second) {
+            second = d;
+          }
+          if (d < best0Distance[j]) {
+            best0Distance[j] = d;
+            best0[j] = i;
+          }
+        }
+        best1[i] = firstIndex;
+        best1Distance[i] = first;
+        second1Distance[i] = second;
       }
     }
-    best1[i] = firstIndex;
-    best1Distance[i] = first;
-    second1Distance[i] = second;
+  });
+  std::vector<int> best0(n1, -1);
+  std::vector<std::int32_t> best0Distance(n1, kFar);
+  for (int s = 0; s < stripes; ++s) {
+    for (int j = 0; j < n1; ++j) {
+      if (stripeBest0Distance[s][j] < best0Distance[j]) {
+        best0Distance[j] = stripeBest0Distance[s][j];
+        best0[j] = stripeBest0[s][j];
+      }
+    }
   }
   // Squared distances: d1 < r d2 is d1^2 < r^2 d2^2.
   const double ratio2 = ratio * ratio;
