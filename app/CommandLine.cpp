@@ -24,6 +24,8 @@ const char* bindingsHelp() {
   P              pause or resume both cameras
   X              log the colours under the two markers and their difference
   any other key  write this camera's next frame to pic<id>.bmp
+                 (not keys pressed with Alt, Alt itself or F10: these do nothing;
+                 Alt+F4 closes the window; Ctrl+Alt and AltGr keys are ordinary keys)
 
 "Ball Display" window:
   Left, Right    make the squares bigger or smaller
@@ -65,6 +67,10 @@ CommandLineResult parseCommandLine(int argc,
           ->type_name("FILE");
   app.add_flag("--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
   app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
+  app.add_flag("--assist",
+               line.options.assist,
+               "assisted mode: aids to marking, calibrating and matching (without it, the "
+               "classic program)");
   virtualOption->excludes(sourceOption)->excludes(imagesOption);
   sourceOption->excludes(imagesOption);
 

@@ -8,6 +8,8 @@
 //   --print-rig             print the virtual rig's geometry and true F, then end
 //   --list-devices          print the capture devices, then end
 //   --version, --help       print and end; --help also lists every mouse button and key
+// and the options of the run itself (ui/Options.h), which main hands to runEpipolar:
+//   --assist                the assisted mode
 //
 // Parsing never ends the process: the caller gets either the options or the exit status,
 // with anything to print already written to the given streams.
@@ -17,6 +19,8 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "ui/Options.h"
 
 namespace epipolar {
 
@@ -29,6 +33,8 @@ struct CommandLine {
   std::string rightImage;
   bool printRig = false;
   bool listDevices = false;
+  // Handed down once to the run: main -> runEpipolar -> StereoApp -> windows.
+  Options options;
 };
 
 struct CommandLineResult {

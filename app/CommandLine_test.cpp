@@ -31,6 +31,7 @@ TEST(CommandLine, NoArgumentsMeansTheCaptureDevicesAndNothingPrinted) {
   EXPECT_EQ(parsed.result.options->source, CommandLine::Source::Devices);
   EXPECT_FALSE(parsed.result.options->printRig);
   EXPECT_FALSE(parsed.result.options->listDevices);
+  EXPECT_EQ(parsed.result.options->options, Options{}) << "the classic program";
   EXPECT_EQ(parsed.out, "");
   EXPECT_EQ(parsed.err, "");
 }
@@ -58,28 +59,22 @@ TEST(CommandLine, EachSourceOptionSelectsItsSource) {
   EXPECT_TRUE(info.result.options->listDevices);
 }
 
+TEST(CommandLine, AssistGoesIntoTheRunsOptionsWithAnySource) {
+  Parsed parsed = parse({"--virtual", "--assist"});
+  ASSERT_TRUE(parsed.result.options);
+  EXPECT_EQ(parsed.result.options->source, CommandLine::Source::Virtual);
+  EXPECT_TRUE(parsed.result.options->options.assist);
+}
+
 TEST(CommandLine, HelpListsEveryMouseButtonAndKeyAndEndsWithZero) {
   Parsed parsed = parse({"--help"});
   EXPECT_FALSE(parsed.result.options);
   EXPECT_EQ(parsed.result.exitStatus, 0);
-  for (const char* needle : {"--virtual",
-                             "--source",
-                             "--images",
-                             "--print-rig",
-                             "--list-devices",
-                             "--version",
-                             "left click",
-                             "right click",
-                             "middle click",
-                             "Left, Right",
-                             "1 ... 9",
-                             "\n  C ",
-                             "\n  E ",
-                             "\n  P ",
-                             "\n  X ",
-                             "any other key",
-                             "Ball Display",
-                             "cams.conf"}) {
+  for (const char* needle :
+       {"--virtual",    "--source",    "--images",        "--print-rig",  "--list-devices",
+        "--version",    "--assist",    "assisted mode: ", "left click",   "right click",
+        "middle click", "Left, Right", "1 ... 9",         "\n  C ",       "\n  E ",
+        "\n  P ",       "\n  X ",      "any other key",   "Ball Display", "cams.conf"}) {
     EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
 
 #include "app/StereoApp.h"
 #include "app/testing/AppFixture.h"
@@ -14,6 +15,7 @@ namespace {
 
 using testing::AppFixture;
 using testing::at;
+using testing::linesStartingWith;
 using testing::makeFrame;
 using testing::makeUniformFrame;
 
@@ -47,8 +49,8 @@ class Interaction : public AppFixture {
   void SetUp() override {
     AppFixture::SetUp();
     app = std::make_unique<StereoApp>(camera0.get(), camera1.get(), "cams.conf");
-    window0 = app->cameraWnd0;
-    window1 = app->cameraWnd1;
+    window0 = app->cameraWnd0.get();
+    window1 = app->cameraWnd1.get();
   }
   void TearDown() override {
     app.reset();
@@ -59,10 +61,7 @@ class Interaction : public AppFixture {
     ASSERT_TRUE(camera0->push(texturedFrame(kWidth, kHeight, 0)));
     ASSERT_TRUE(camera1->push(texturedFrame(kWidth, kHeight, kShift)));
   }
-  void useTranslation() {
-    app->fundamental = Matrix(kTranslationF, 3, 3);
-    app->calibrated = true;
-  }
+  void useTranslation() { app->calibration().restore(Matrix(kTranslationF, 3, 3), true); }
   static Vector point(double x, double y, double w) {
     const double values[3] = {x, y, w};
     return Vector(values, 3);
@@ -78,9 +77,9 @@ class Interaction : public AppFixture {
 
 TEST_F(Interaction, ArrowsWalkPastTheEndsAndNeedAsManyStepsBack) {
   useTranslation();
-  app->correspondences = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  app->pairs().assign({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
   key(window1, VK_RIGHT);
-  EXPECT_EQ(app->currentCorrespondence, 0);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), 0);
   // Pressed in window (1): its own marker is the camera-1 point.
   EXPECT_EQ(window1->marker, point(3, 4, 1));
   EXPECT_EQ(window0->marker, point(1, 2, 1));
@@ -88,30 +87,30 @@ TEST_F(Interaction, ArrowsWalkPastTheEndsAndNeedAsManyStepsBack) {
   EXPECT_TRUE(window1->showLine);
 
   key(window1, VK_LEFT);
-  EXPECT_EQ(app->currentCorrespondence, -1);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), -1);
   EXPECT_EQ(window0->marker, Vector(3));
   EXPECT_EQ(window1->marker, Vector(3));
   EXPECT_FALSE(window0->showLine);
   EXPECT_FALSE(window1->showLine);
   key(window1, VK_LEFT);
-  EXPECT_EQ(app->currentCorrespondence, -2);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), -2);
   key(window1, VK_RIGHT);
   EXPECT_EQ(window0->marker, Vector(3));
   key(window0, VK_RIGHT);
-  EXPECT_EQ(app->currentCorrespondence, 0);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), 0);
   EXPECT_EQ(window0->marker, point(1, 2, 1));
 
   for (int i = 0; i < 3; ++i) key(window0, VK_RIGHT);
-  EXPECT_EQ(app->currentCorrespondence, 3);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), 3);
   EXPECT_EQ(window1->marker, Vector(3));
   EXPECT_EQ(camera0->snapshotRequests.load() + camera1->snapshotRequests.load(), 0);
 }
 
 TEST_F(Interaction, DigitsSelectACorrespondenceAndAlsoAskForASnapshot) {
   useTranslation();
-  app->correspondences = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  app->pairs().assign({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
   key(window0, '2');
-  EXPECT_EQ(app->currentCorrespondence, 1);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), 1);
   EXPECT_EQ(window0->marker, point(5, 6, 1));
   EXPECT_EQ(window1->marker, point(7, 8, 1));
   // Each window shows the line of the other's point: the rows 8 and 6 under this F.
@@ -120,7 +119,7 @@ TEST_F(Interaction, DigitsSelectACorrespondenceAndAlsoAskForASnapshot) {
   EXPECT_EQ(camera0->snapshotRequests.load(), 1);
 
   key(window0, '5');
-  EXPECT_EQ(app->currentCorrespondence, 4);
+  EXPECT_EQ(app->pairs().currentCorrespondence(), 4);
   EXPECT_EQ(window0->marker, Vector(3));
   EXPECT_FALSE(window1->showLine);
   EXPECT_EQ(camera0->snapshotRequests.load(), 2);
@@ -133,10 +132,9 @@ TEST_F(Interaction, ALeftClickAfterCalibrationShowsTheRowInTheOtherWindow) {
   EXPECT_EQ(window0->marker, point(100, 20, 1));
   EXPECT_TRUE(window1->showLine);
   EXPECT_FALSE(window0->showLine);
-  const std::vector<std::string> lines = log.lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "Point: <100, 20, 1> = <0, -1, 20>");
-  EXPECT_EQ(lines.back(), "y0 = 20, y1 = 20");
+  EXPECT_EQ(linesStartingWith(log, "Point: "),
+            std::vector<std::string>{"Point: <100, 20, 1> = <0, -1, 20>"});
+  EXPECT_EQ(linesStartingWith(log, "y0 = "), std::vector<std::string>{"y0 = 20, y1 = 20"});
 
   // The stored line is normalised, so its row comes out as 20 or just below; painting truncates.
   const int row = static_cast<int>(-window1->epipolarLine[2] / window1->epipolarLine[1]);
@@ -151,9 +149,10 @@ TEST_F(Interaction, ALeftClickAfterCalibrationShowsTheRowInTheOtherWindow) {
 }
 
 TEST_F(Interaction, ALineIsLoggedWithTheCameraWidthBeforeAnyFrame) {
-  app->fundamental = Matrix(kTranslationF, 3, 3);
-  window1->showEpipolarLine(point(1, -1, 50));         // y = x + 50
-  EXPECT_EQ(log.lines().back(), "y0 = 50, y1 = 114");  // 64 pixels wide
+  app->calibration().restore(Matrix(kTranslationF, 3, 3), false);
+  window1->showEpipolarLine(point(1, -1, 50));  // y = x + 50
+  // 64 pixels wide.
+  EXPECT_EQ(linesStartingWith(log, "y0 = "), std::vector<std::string>{"y0 = 50, y1 = 114"});
 }
 
 TEST_F(Interaction, ACrossAtXZeroIsNotDrawn) {
@@ -178,7 +177,7 @@ TEST_F(Interaction, ARightClickFindsTheShiftedPixelAndMarksItWithWZero) {
   deliverStereoPair();
   sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(30, 20));
   EXPECT_EQ(window1->marker, point(30 + kShift, 20, 0));
-  EXPECT_FALSE(app->paused.load()) << "the search restores the pause flag";
+  EXPECT_FALSE(app->paused()) << "the search restores the pause flag";
   EXPECT_TRUE(log.contains("Line: <0, -0.0499376, 0.998752>\n"));
 
   // From window (1) the search runs with the transpose, back into window (0).
@@ -193,9 +192,9 @@ TEST_F(Interaction, ClicksOutsideTheFrameReadNoPixels) {
   sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(kWidth, 5));
   sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(5, kHeight + 100));
   EXPECT_EQ(window1->marker, point(7, 7, 1));
-  EXPECT_TRUE(app->trackedPoints.empty());
+  EXPECT_TRUE(app->balls().trackedPoints().empty());
   // Stored points from a larger picture, stepped to and compared.
-  app->correspondences = {{500, 400, 600, 450}};
+  app->pairs().assign({{500, 400, 600, 450}});
   key(window0, '1');
   log.clear();
   key(window0, 'X');
@@ -209,7 +208,7 @@ TEST_F(Interaction, SearchesNeedAFrameInBothWindows) {
   sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(30, 20));
   sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
   EXPECT_EQ(window1->marker, point(7, 7, 1));
-  EXPECT_TRUE(app->trackedPoints.empty());
+  EXPECT_TRUE(app->balls().trackedPoints().empty());
   EXPECT_FALSE(log.contains("Line: "));
 }
 
@@ -218,16 +217,32 @@ TEST_F(Interaction, AMiddleClickInWindowZeroSetsABall) {
   deliverStereoPair();
   const Colour expected = window0->frame->pixel(30, 20);
   sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
-  ASSERT_EQ(app->trackedPoints.size(), 1u);
-  const TrackedPoint& ball = app->trackedPoints[0];
-  // The epipole still has its one starting element: the missing components count as 0.
-  const double depth = 0.001 * ((30 + kShift) * (30 + kShift) + 20 * 20);
+  ASSERT_EQ(app->balls().trackedPoints().size(), 1u);
+  const TrackedPoint& ball = app->balls().trackedPoints()[0];
+  // The depth is the squared distance of the match from the epipole of (1), (+-1, 0, 0) here.
+  const Vector& e = app->calibration().epipole1();
+  ASSERT_EQ(e.count(), 3);
+  const double dx = 30 + kShift - e[0];
+  const double depth = 0.001 * (dx * dx + (20 - e[1]) * (20 - e[1]));
   EXPECT_EQ(ball.position, point(30, 20, depth));
   EXPECT_EQ(ball.colour.r, expected.r);
   EXPECT_EQ(ball.colour.g, expected.g);
   EXPECT_EQ(ball.colour.b, expected.b);
   EXPECT_EQ(window1->marker, point(30 + kShift, 20, 1));
-  EXPECT_EQ(log.lines().back(), "<30, 20, 1.625>");
+  std::ostringstream line;
+  line << ball.position;
+  EXPECT_EQ(linesStartingWith(log, "<30, 20, "), std::vector<std::string>{line.str()});
+}
+
+TEST_F(Interaction, ABallBeforeAnyCalibrationLiesAtTheOriginsDepth) {
+  deliverStereoPair();
+  sendMessage(window0->hwnd, WM_MBUTTONDOWN, MK_MBUTTON, at(30, 20));
+  ASSERT_EQ(app->balls().trackedPoints().size(), 1u);
+  // F is zero, so the search finds nothing, (0, 0); the epipole still has its one starting
+  // element, and the components it lacks count as 0.
+  EXPECT_EQ(app->balls().trackedPoints()[0].position, point(30, 20, 0));
+  EXPECT_EQ(window1->marker, point(0, 0, 1));
+  EXPECT_EQ(linesStartingWith(log, "<30, 20, "), std::vector<std::string>{"<30, 20, 0>"});
 }
 
 TEST_F(Interaction, AMiddleClickInWindowOneOnlyComplains) {
@@ -239,7 +254,7 @@ TEST_F(Interaction, AMiddleClickInWindowOneOnlyComplains) {
   EXPECT_EQ(boxes.calls()[0].caption, "WRONG!!!");
   EXPECT_EQ(boxes.calls()[0].type, MB_OK | MB_ICONEXCLAMATION);
   EXPECT_EQ(boxes.calls()[0].owner, window1->hwnd);
-  EXPECT_TRUE(app->trackedPoints.empty());
+  EXPECT_TRUE(app->balls().trackedPoints().empty());
 }
 
 TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
@@ -247,7 +262,7 @@ TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
   Image* frame0 = window0->frame;
   Image* frame1 = window1->frame;
   key(window1, 'E');
-  EXPECT_TRUE(app->paused.load());
+  EXPECT_TRUE(app->paused());
   ASSERT_TRUE(app->edgeWnd[1]);
   EXPECT_FALSE(app->edgeWnd[0]);
   EXPECT_EQ(app->edgeWnd[1]->getTitle(), "Edge Display");
@@ -266,7 +281,7 @@ TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
   EXPECT_TRUE(app->edgeWnd[0]);
 
   key(window0, 'P');
-  EXPECT_FALSE(app->paused.load());
+  EXPECT_FALSE(app->paused());
   camera0->push(makeUniformFrame(kWidth, kHeight, 1, 2, 3));
   EXPECT_NE(window0->frame, frame0);
 
@@ -284,7 +299,7 @@ TEST_F(Interaction, EFreezesBothPicturesAndShowsTheEdgesUntilP) {
 TEST_F(Interaction, EWithoutAFrameDoesNothing) {
   key(window0, 'E');
   EXPECT_FALSE(app->edgeWnd[0]);
-  EXPECT_FALSE(app->paused.load());  // the first frames still appear
+  EXPECT_FALSE(app->paused());  // the first frames still appear
 }
 
 TEST_F(Interaction, XLogsTheColoursUnderBothMarkersAndTheirDifference) {
@@ -293,7 +308,8 @@ TEST_F(Interaction, XLogsTheColoursUnderBothMarkersAndTheirDifference) {
   window0->marker = point(3.9, 4, 1);
   window1->marker = point(5, 6, 0);
   key(window1, 'X');
-  EXPECT_EQ(log.lines().back(), "(240, 1, 1) - (0, 1, 1) = (-1, 0, 0)");
+  EXPECT_EQ(linesStartingWith(log, "("),
+            std::vector<std::string>{"(240, 1, 1) - (0, 1, 1) = (-1, 0, 0)"});
 }
 
 // Points at different depths seen by two cameras side by side: each keeps its row and moves
@@ -309,27 +325,23 @@ std::vector<Correspondence> pairsForTranslation(int count) {
 }
 
 TEST_F(Interaction, SevenPairsAreTooFewToCalibrate) {
-  app->correspondences = pairsForTranslation(7);
+  app->pairs().assign(pairsForTranslation(7));
   key(window0, 'C');
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"Can't calibrate, too few points"}));
-  EXPECT_FALSE(app->calibrated);
-  EXPECT_EQ(app->fundamental, Matrix(3, 3));
+  EXPECT_FALSE(app->calibration().calibrated());
+  EXPECT_EQ(app->calibration().fundamental(), Matrix(3, 3));
 }
 
 TEST_F(Interaction, EightPairsCalibrateWithATestLineEachAndTheEpipoles) {
-  app->correspondences = pairsForTranslation(8);
+  app->pairs().assign(pairsForTranslation(8));
   key(window1, 'C');
-  EXPECT_TRUE(app->calibrated);
-  const std::vector<std::string> lines = log.lines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "Working with 8 matches");
-  int tests = 0;
-  for (const std::string& line : lines) tests += line.rfind("Test results: ", 0) == 0 ? 1 : 0;
-  EXPECT_EQ(tests, 8);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2].rfind("Epipole 0: <", 0), 0u);
-  EXPECT_EQ(lines.back().rfind("Epipole 1: <", 0), 0u);
-  EXPECT_EQ(app->epipole1.count(), 3);
+  EXPECT_TRUE(app->calibration().calibrated());
+  EXPECT_EQ(linesStartingWith(log, "Working with "),
+            std::vector<std::string>{"Working with 8 matches"});
+  EXPECT_EQ(linesStartingWith(log, "Test results: ").size(), 8u);
+  EXPECT_EQ(linesStartingWith(log, "Epipole 0: <").size(), 1u);
+  EXPECT_EQ(linesStartingWith(log, "Epipole 1: <").size(), 1u);
+  EXPECT_EQ(app->calibration().epipole1().count(), 3);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace epipolar {
 
-int runEpipolar(CameraList& cameras, const std::string& settingsFileName) {
+int runEpipolar(CameraList& cameras, const Options& options, const std::string& settingsFileName) {
   installGslErrorHandler();
 
   std::unique_ptr<Camera> opened[2];
@@ -23,7 +23,7 @@ int runEpipolar(CameraList& cameras, const std::string& settingsFileName) {
   DebugStream.flush();
 
   {
-    StereoApp app(opened[0].get(), opened[1].get(), settingsFileName);
+    StereoApp app(opened[0].get(), opened[1].get(), settingsFileName, options);
     app.show(true);
     Message msg;
     while (getMessage(msg)) dispatchMessage(msg);

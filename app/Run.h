@@ -2,8 +2,8 @@
 //
 // In order: GSL errors become "ERROR: " log lines; every entry i of the list is logged as
 // "Camera " i " is " name, and entries 0 and 1 are opened, each right after its line;
-// "Total count: " n; then the StereoApp over the two cameras and `settingsFileName` is built
-// and shown, the message loop runs until a window that ends the program is closed (or
+// "Total count: " n; then the StereoApp over the two cameras, `options` and `settingsFileName`
+// is built and shown, the message loop runs until a window that ends the program is closed (or
 // SIGINT/SIGTERM arrives), and the StereoApp is destroyed, which saves the calibration.
 // Returns 0.
 //
@@ -17,11 +17,14 @@
 #include <string>
 
 #include "capture/Camera.h"
+#include "ui/Options.h"
 
 namespace epipolar {
 
 inline constexpr const char* kSettingsFileName = "cams.conf";
 
-int runEpipolar(CameraList& cameras, const std::string& settingsFileName = kSettingsFileName);
+int runEpipolar(CameraList& cameras,
+                const Options& options = {},
+                const std::string& settingsFileName = kSettingsFileName);
 
 }  // namespace epipolar

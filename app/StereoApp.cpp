@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 
-#include "geometry/Calibration.h"
-#include "geometry/Epipolar.h"
 #include "geometry/MatchSearch.h"
 #include "imaging/EdgePicture.h"
 #include "log/DebugStream.h"
@@ -26,14 +24,19 @@ void logPoint(std::size_t i, const Correspondence& point) {
 
 }  // namespace
 
-StereoApp::StereoApp(Camera* camera0, Camera* camera1, const std::string& settingsFileName)
-    : GLWnd("Ball Display", 700, 600, 400, 400), settings(settingsFileName) {
-  cameraWnd0 = makeCameraWindow(camera0, 100, 100);
-  cameraWnd1 = makeCameraWindow(camera1, 750, 100);
+StereoApp::StereoApp(Camera* camera0,
+                     Camera* camera1,
+                     const std::string& settingsFileName,
+                     const Options& options)
+    : GLWnd("Ball Display", 700, 600, 400, 400),
+      CameraWndOwner(options),
+      settings(settingsFileName) {
+  cameraWnd0 = makeCameraWindow(camera0, 0, 100, 100);
+  cameraWnd1 = makeCameraWindow(camera1, 1, 750, 100);
 
   restoreMatrix();
   restorePoints();
-  if (calibrated) {
+  if (calibration().calibrated()) {
     messageBox(hwnd,
                "Use middle click to set the balls, orange then green.\n"
                "Click in the window with the (0) in the label.",
@@ -45,7 +48,7 @@ StereoApp::StereoApp(Camera* camera0, Camera* camera1, const std::string& settin
   cameraWnd1->setTitle("(1) " + cameraWnd1->getTitle());
 }
 
-CameraWnd* StereoApp::makeCameraWindow(Camera* camera, int x, int y) {
+std::unique_ptr<CameraWnd> StereoApp::makeCameraWindow(Camera* camera, int side, int x, int y) {
   if (camera == nullptr) {
     DebugStream << "Camera was NULL, what are you trying to pull here!";
     DebugStream.put('\n');
@@ -55,9 +58,13 @@ CameraWnd* StereoApp::makeCameraWindow(Camera* camera, int x, int y) {
              "epipolar needs two cameras. To try it without any, run: epipolar --virtual\n");
     exitEarly(0);
   }
-  auto* window = new CameraWnd(this, camera, x, y);
+  auto window = std::make_unique<CameraWnd>(this, camera, side, x, y);
   window->startCamera();
   return window;
+}
+
+CameraWnd* StereoApp::cameraWindow(int side) const {
+  return side == 1 ? cameraWnd1.get() : cameraWnd0.get();
 }
 
 void StereoApp::restoreMatrix() {
@@ -65,10 +72,9 @@ void StereoApp::restoreMatrix() {
   const Matrix stored = readStoredMatrix(settings);
   const int answer = messageBox(
       hwnd, "Use the matrix restored from file?", kUseData, MB_YESNOCANCEL | MB_ICONQUESTION);
-  fundamental = stored;
   if (answer == IDCANCEL) exitEarly(0);
-  computeEpipoles();
-  calibrated = answer == IDYES;
+  // No keeps the stored F and its epipoles, unused (Yes puts them to use).
+  calibration().restore(stored, answer == IDYES);
 }
 
 void StereoApp::restorePoints() {
@@ -78,13 +84,11 @@ void StereoApp::restorePoints() {
   const int answer = messageBox(
       hwnd, "Use the points restored from file?", kUseData, MB_YESNOCANCEL | MB_ICONQUESTION);
   if (answer == IDCANCEL) exitEarly(0);
-  if (answer == IDYES) {
-    correspondences.insert(correspondences.end(), stored.begin(), stored.end());
-  }
+  if (answer == IDYES) pairs().append(stored);
 }
 
 void StereoApp::stopCameras() {
-  for (CameraWnd* window : {cameraWnd0, cameraWnd1}) {
+  for (CameraWnd* window : {cameraWnd0.get(), cameraWnd1.get()}) {
     if (window != nullptr) window->stopCamera();
   }
 }
@@ -98,18 +102,17 @@ StereoApp::~StereoApp() {
   saveCalibration();
   // No frame may arrive while, or after, a window is deleted.
   stopCameras();
-  delete cameraWnd0;
-  cameraWnd0 = nullptr;
-  delete cameraWnd1;
-  cameraWnd1 = nullptr;
+  cameraWnd0.reset();
+  cameraWnd1.reset();
   for (std::unique_ptr<ImageWnd>& slot : edgeWnd) slot.reset();
-  trackedPoints.clear();
+  balls().clear();
 }
 
 void StereoApp::saveCalibration() {
   if (saved_) return;
   saved_ = true;
-  writeCalibration(settings, calibrated, fundamental, correspondences);
+  writeCalibration(
+      settings, calibration().calibrated(), calibration().fundamental(), pairs().correspondences());
   settings.save();
 }
 
@@ -127,15 +130,15 @@ LRESULT StereoApp::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_KEYDOWN) {
     switch (wParam) {
       case VK_LEFT:
-        pointSize = static_cast<float>(pointSize + kPointSizeStep);
+        balls().enlarge();
         invalidate();
         return 0;
       case VK_RIGHT:
-        pointSize = static_cast<float>(pointSize - kPointSizeStep);
+        balls().shrink();
         invalidate();
         return 0;
       case 'P':
-        paused.store(!paused.load());
+        togglePaused();
         return 0;
       default:
         break;
@@ -144,25 +147,12 @@ LRESULT StereoApp::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   return GLWnd::handleMessage(msg, wParam, lParam);
 }
 
-void StereoApp::drawScene() { drawBallScene(trackedPoints, pointSize); }
+void StereoApp::drawScene() { drawBallScene(balls().trackedPoints(), balls().pointSize()); }
 
 void StereoApp::addClick(CameraWnd* window, double x, double y) {
-  const int side = window == cameraWnd1 ? 1 : 0;
-  if (pendingSource == -1 || pendingSource == side) {
-    pendingSource = side;
-    pendingPoint = {x, y};
-    return;
-  }
-  Correspondence pair;
-  if (side == 1) {
-    pair = {pendingPoint.x, pendingPoint.y, x, y};
-  } else {
-    pair = {x, y, pendingPoint.x, pendingPoint.y};
-  }
-  correspondences.push_back(pair);
-  pendingSource = -1;
+  if (!pairs().click(window->side(), {x, y})) return;
 
-  const std::size_t count = correspondences.size();
+  const std::size_t count = pairs().correspondences().size();
   DebugStream << count << " points reached";
   DebugStream.put('\n');
   DebugStream.flush();
@@ -174,27 +164,24 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   }
 }
 
-void StereoApp::calibrate() {
-  if (epipolar::calibrate(correspondences, fundamental, epipole0, epipole1)) calibrated = true;
-}
+void StereoApp::calibrate() { calibration().calibrate(pairs().correspondences()); }
 
-MatchPoint StereoApp::findMatch(CameraWnd* window, double x, double y) {
-  CameraWnd* other = window == cameraWnd0 ? cameraWnd1 : cameraWnd0;
-  const bool wasPaused = paused.load();
+ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
+  CameraWnd* other = window->otherWindow();
+  const bool wasPaused = paused();
   // Paused and settled: neither frame is replaced or deleted until `paused` is restored.
   window->pauseAndSettle();
-  MatchPoint result;
+  ImagePosition result;
   if (window->frame != nullptr && other->frame != nullptr) {
-    const ImagePosition found = searchAlongLine(*window->frame,
-                                                *other->frame,
-                                                ImagePosition{x, y},
-                                                epipolarMatrix(window != cameraWnd0),
-                                                kMatchWindowSize,
-                                                kMatchBand,
-                                                matchThreshold);
-    result = {found.x, found.y};
+    result = searchAlongLine(*window->frame,
+                             *other->frame,
+                             ImagePosition{x, y},
+                             calibration().epipolarMatrix(window->side()),
+                             kMatchWindowSize,
+                             kMatchBand,
+                             matchThreshold);
   }
-  paused.store(wasPaused);
+  setPaused(wasPaused);
   return result;
 }
 
@@ -205,16 +192,6 @@ void StereoApp::detectEdges(const Image& frame, bool show, int index) {
   edgeWnd[static_cast<size_t>(index)] =
       std::make_unique<ImageWnd>(edges.release(), "Edge Display", 0, 0);
   edgeWnd[static_cast<size_t>(index)]->show(true);
-}
-
-void StereoApp::computeEpipoles() { epipolar::computeEpipoles(fundamental, epipole0, epipole1); }
-
-Matrix StereoApp::epipolarMatrix(bool forCamera1) const {
-  return epipolar::epipolarMatrix(fundamental, forCamera1);
-}
-
-VectorPair StereoApp::clipLineToImage(const Vector& line, int width, int height) const {
-  return epipolar::clipLineToImage(line, width, height);
 }
 
 }  // namespace epipolar

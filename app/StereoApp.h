@@ -1,5 +1,7 @@
 // The application object: the "Ball Display" view window, owner of the two camera windows and
 // the "Edge Display" windows, and holder of the state the whole run shares (CameraWndOwner).
+// The options (ui/Options.h) are fixed at construction; default options give the classic
+// program described here.
 //
 // Construction, in order:
 //   1. the view: "Ball Display", 400 x 400 client pixels at (700, 600);
@@ -40,7 +42,10 @@ namespace epipolar {
 
 class StereoApp : public GLWnd, public CameraWndOwner {
  public:
-  StereoApp(Camera* camera0, Camera* camera1, const std::string& settingsFileName);
+  StereoApp(Camera* camera0,
+            Camera* camera1,
+            const std::string& settingsFileName,
+            const Options& options = {});
   ~StereoApp() override;
 
   // Shows (or hides) the view, both camera windows and every edge window.
@@ -50,28 +55,27 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // The balls, nearest last (ui/BallView.h).
   void drawScene() override;
 
+  CameraWnd* cameraWindow(int side) const override;
   void addClick(CameraWnd* window, double x, double y) override;
   void calibrate() override;
-  MatchPoint findMatch(CameraWnd* window, double x, double y) override;
+  ImagePosition findMatch(CameraWnd* window, double x, double y) override;
   void detectEdges(const Image& frame, bool show, int index) override;
   void invalidateView() override { invalidate(); }
   WindowHandle viewWindow() const override { return hwnd; }
-
-  // Epipolar geometry on the members (geometry/Epipolar.h).
-  void computeEpipoles();
-  Matrix epipolarMatrix(bool forCamera1) const;
-  VectorPair clipLineToImage(const Vector& line, int width, int height) const;
 
   // Writes the calibration keys into `settings` and saves the file. Runs once; later calls do
   // nothing. The destructor calls it.
   void saveCalibration();
 
+  // Camera windows (0) and (1).
+  std::unique_ptr<CameraWnd> cameraWnd0;
+  std::unique_ptr<CameraWnd> cameraWnd1;
   static constexpr int kEdgeSlots = 6;
   std::array<std::unique_ptr<ImageWnd>, kEdgeSlots> edgeWnd;
   ConfigFile settings;
 
  private:
-  CameraWnd* makeCameraWindow(Camera* camera, int x, int y);
+  std::unique_ptr<CameraWnd> makeCameraWindow(Camera* camera, int side, int x, int y);
   void restoreMatrix();
   void restorePoints();
   // Stops every camera started so far and ends the process with `status`, saving nothing.

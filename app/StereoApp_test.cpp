@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/testing/AppFixture.h"
@@ -13,6 +14,7 @@ namespace {
 
 using testing::AppFixture;
 using testing::at;
+using testing::linesStartingWith;
 using testing::matrixKeys;
 
 // Pure horizontal translation: F * (x, y, 1) = (0, -1, y), the line of the same row.
@@ -47,14 +49,14 @@ TEST_F(StereoAppSetUp, AFreshAppAsksNothingStartsBothCamerasAndLabelsTheWindows)
   {
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
     EXPECT_TRUE(boxes.calls().empty());
-    EXPECT_TRUE(app.correspondences.empty());
-    EXPECT_EQ(app.pendingSource, -1);
-    EXPECT_FALSE(app.calibrated);
-    EXPECT_FALSE(app.paused.load());
-    EXPECT_EQ(app.fundamental, Matrix(3, 3));
-    EXPECT_EQ(app.epipole0.count(), 1);
-    EXPECT_EQ(app.epipole1.count(), 1);
-    EXPECT_EQ(app.pointSize, 0.075f);
+    EXPECT_TRUE(app.pairs().correspondences().empty());
+    EXPECT_EQ(app.pairs().pendingSource(), -1);
+    EXPECT_FALSE(app.calibration().calibrated());
+    EXPECT_FALSE(app.paused());
+    EXPECT_EQ(app.calibration().fundamental(), Matrix(3, 3));
+    EXPECT_EQ(app.calibration().epipole0().count(), 1);
+    EXPECT_EQ(app.calibration().epipole1().count(), 1);
+    EXPECT_EQ(app.balls().pointSize(), 0.075f);
     EXPECT_EQ(app.matchThreshold, 15.0f);
     EXPECT_EQ(app.getTitle(), "Ball Display");
     EXPECT_EQ(app.cameraWnd0->getTitle(), "(0) Left cam");
@@ -75,13 +77,26 @@ TEST_F(StereoAppSetUp, AFreshAppAsksNothingStartsBothCamerasAndLabelsTheWindows)
   EXPECT_EQ(readSettings(), "matrixStored=false\n");
 }
 
+TEST_F(StereoAppSetUp, TheOptionsReachBothCameraWindows) {
+  Options assisted;
+  assisted.assist = true;
+  {
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf", assisted);
+    for (const CameraWnd* window : {app.cameraWnd0.get(), app.cameraWnd1.get()}) {
+      EXPECT_EQ(window->app->options(), assisted);
+    }
+  }
+  StereoApp classic(camera0.get(), camera1.get(), "cams.conf");
+  EXPECT_EQ(classic.cameraWnd1->app->options(), Options{});
+}
+
 TEST_F(StereoAppSetUp, ConfiguredSkipsTheMatrixQuestion) {
   writeSettings(matrixKeys(kTranslationF) + "matrixStored=true\n\n[Cam0]\nconfigured=true\n");
   MessageBoxScript boxes;
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   EXPECT_TRUE(boxes.calls().empty());
-  EXPECT_EQ(app.fundamental, Matrix(3, 3));
-  EXPECT_FALSE(app.calibrated);
+  EXPECT_EQ(app.calibration().fundamental(), Matrix(3, 3));
+  EXPECT_FALSE(app.calibration().calibrated());
 }
 
 TEST_F(StereoAppSetUp, NoToTheMatrixKeepsFAndItsEpipolesButLeavesTheViewUncalibrated) {
@@ -95,10 +110,10 @@ TEST_F(StereoAppSetUp, NoToTheMatrixKeepsFAndItsEpipolesButLeavesTheViewUncalibr
     EXPECT_EQ(boxes.calls()[0].caption, "Use data?");
     EXPECT_EQ(boxes.calls()[0].type, MB_YESNOCANCEL | MB_ICONQUESTION);
     EXPECT_EQ(boxes.calls()[0].owner, app.hwnd);
-    EXPECT_EQ(app.fundamental, Matrix(kTranslationF, 3, 3));
-    EXPECT_EQ(app.epipole0.count(), 3);
-    EXPECT_EQ(std::abs(app.epipole1[0]), 1.0);
-    EXPECT_FALSE(app.calibrated);
+    EXPECT_EQ(app.calibration().fundamental(), Matrix(kTranslationF, 3, 3));
+    EXPECT_EQ(app.calibration().epipole0().count(), 3);
+    EXPECT_EQ(std::abs(app.calibration().epipole1()[0]), 1.0);
+    EXPECT_FALSE(app.calibration().calibrated());
     EXPECT_TRUE(log.contains("Epipole 1: "));
   }
   // The old matrix stays in the file; the flag says it is not to be offered again.
@@ -120,8 +135,8 @@ TEST_F(StereoAppSetUp, YesCalibratesAndTheInstructionsFollowThePointsQuestion) {
   EXPECT_EQ(boxes.calls()[2].text, kInstructions);
   EXPECT_EQ(boxes.calls()[2].caption, "Instructions");
   EXPECT_EQ(boxes.calls()[2].type, MB_OK);
-  EXPECT_TRUE(app.calibrated);
-  EXPECT_EQ(app.correspondences,
+  EXPECT_TRUE(app.calibration().calibrated());
+  EXPECT_EQ(app.pairs().correspondences(),
             (std::vector<Correspondence>{{1, 101, 201, 301}, {2, 102, 202, 302}}));
   EXPECT_TRUE(log.contains("Point 0: (1, 101) = (201, 301)\n"));
   EXPECT_TRUE(log.contains("Point 1: (2, 102) = (202, 302)\n"));
@@ -136,13 +151,31 @@ TEST_F(StereoAppSetUp, YesWithoutStoredPointsShowsTheInstructionsRightAfterTheMa
   EXPECT_EQ(boxes.calls()[1].caption, "Instructions");
 }
 
+TEST_F(StereoAppSetUp, QuestionsThatCannotBeShownCountAsNoAndStartUpGoesOn) {
+  // No script: the offscreen driver cannot show a box, as when SDL fails to show one.
+  writeSettings(matrixKeys(kTranslationF) + "matrixStored=true\n" + storedPoints(2));
+  {
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+    EXPECT_EQ(app.fundamental, Matrix(kTranslationF, 3, 3));
+    EXPECT_EQ(app.epipole1.count(), 3);
+    EXPECT_FALSE(app.calibrated);
+    EXPECT_TRUE(app.correspondences.empty());
+    EXPECT_EQ(app.cameraWnd1->getTitle(), "(1) Right cam");
+  }
+  const std::string unshown = "Message box \"Use data?\" could not be shown: no display";
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), unshown), 2);
+  EXPECT_FALSE(log.contains("Instructions")) << "not calibrated: no instructions";
+  EXPECT_NE(readSettings().find("matrixStored=false\n"), std::string::npos);
+}
+
 TEST_F(StereoAppSetUp, AMissingPointKeyStopsTheRestoreThere) {
   std::string points = storedPoints(5);
   points.replace(points.find("pt2x=3\n"), 7, "");
   writeSettings(points);
   MessageBoxScript boxes({IDYES});
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-  EXPECT_EQ(app.correspondences.size(), 2u);
+  EXPECT_EQ(app.pairs().correspondences().size(), 2u);
   EXPECT_FALSE(log.contains("Point 2:"));
 }
 
@@ -151,7 +184,7 @@ TEST_F(StereoAppSetUp, NoToThePointsDropsThem) {
   MessageBoxScript boxes({IDNO});
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   ASSERT_EQ(boxes.calls().size(), 1u);
-  EXPECT_TRUE(app.correspondences.empty());
+  EXPECT_TRUE(app.pairs().correspondences().empty());
   EXPECT_TRUE(log.contains("Point 2: (3, 103) = (203, 303)\n"));
 }
 
@@ -169,9 +202,9 @@ TEST_F(StereoAppSetUp, NonFiniteStoredValuesAreUsedWithoutHarm) {
   MessageBoxScript boxes({IDYES, IDYES, IDOK});
   {
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-    EXPECT_TRUE(app.calibrated);
-    EXPECT_TRUE(std::isnan(app.fundamental(0, 0)));
-    ASSERT_EQ(app.correspondences.size(), 1u);
+    EXPECT_TRUE(app.calibration().calibrated());
+    EXPECT_TRUE(std::isnan(app.calibration().fundamental()(0, 0)));
+    ASSERT_EQ(app.pairs().correspondences().size(), 1u);
     // A click shows a line computed from the non-finite F; painting it must not fail.
     sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(10, 10));
     sendMessage(app.cameraWnd1->hwnd, WM_PAINT, 0, 0);
@@ -233,8 +266,7 @@ TEST_F(StereoAppPersistence, ACalibratedRunWithNinePairsKeepsConfigured) {
       sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(i, 10 + i));
       sendMessage(app.cameraWnd1->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(20 + i, 30 + i));
     }
-    app.fundamental = Matrix(kTranslationF, 3, 3);
-    app.calibrated = true;
+    app.calibration().restore(Matrix(kTranslationF, 3, 3), true);
   }
   std::string cam0 = "[Cam0]\nconfigured=true\nhasPoints=true\n";
   std::string cam1 = "[Cam1]\nhasPoints=true\n";
@@ -261,7 +293,7 @@ TEST_F(StereoAppPersistence, TwelveRestoredPointsAreSavedAgainUnchanged) {
   {
     MessageBoxScript boxes({IDYES});
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-    EXPECT_EQ(app.correspondences.size(), 12u);
+    EXPECT_EQ(app.pairs().correspondences().size(), 12u);
   }
   EXPECT_EQ(readSettings(), expected);
 }
@@ -297,7 +329,7 @@ TEST_F(StereoAppPersistence, NoThenFiveNewPairsOverwritesTheFirstFiveAndKeepsThe
 TEST_F(StereoAppPersistence, WithoutASettingsFileNothingIsCreated) {
   {
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-    app.calibrated = true;
+    app.calibration().restore(Matrix(3, 3), true);
   }
   EXPECT_FALSE(std::filesystem::exists("cams.conf"));
 }
@@ -308,13 +340,13 @@ TEST_F(StereoAppClicks, ASecondClickInTheSameWindowReplacesTheFirst) {
   MessageBoxScript boxes;
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(1, 2));
-  EXPECT_EQ(app.pendingSource, 0);
+  EXPECT_EQ(app.pairs().pendingSource(), 0);
   sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(3, 4));
-  EXPECT_TRUE(app.correspondences.empty());
+  EXPECT_TRUE(app.pairs().correspondences().empty());
   sendMessage(app.cameraWnd1->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(5, 6));
-  EXPECT_EQ(app.correspondences, (std::vector<Correspondence>{{3, 4, 5, 6}}));
-  EXPECT_EQ(app.pendingSource, -1);
-  EXPECT_EQ(log.lines().back(), "1 points reached");
+  EXPECT_EQ(app.pairs().correspondences(), (std::vector<Correspondence>{{3, 4, 5, 6}}));
+  EXPECT_EQ(app.pairs().pendingSource(), -1);
+  EXPECT_EQ(linesStartingWith(log, "1 points"), std::vector<std::string>{"1 points reached"});
   // No cross for marking clicks.
   EXPECT_EQ(app.cameraWnd0->marker, Vector(3));
 }
@@ -323,9 +355,9 @@ TEST_F(StereoAppClicks, AClickInWindowOneFirstStillStoresWindowZerosPointFirst) 
   MessageBoxScript boxes;
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   sendMessage(app.cameraWnd1->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(30, 40));
-  EXPECT_EQ(app.pendingSource, 1);
+  EXPECT_EQ(app.pairs().pendingSource(), 1);
   sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(10, 20));
-  EXPECT_EQ(app.correspondences, (std::vector<Correspondence>{{10, 20, 30, 40}}));
+  EXPECT_EQ(app.pairs().correspondences(), (std::vector<Correspondence>{{10, 20, 30, 40}}));
 }
 
 TEST_F(StereoAppClicks, CalibrationReadyAtTheNinthAndEveryTenthPair) {
@@ -336,7 +368,8 @@ TEST_F(StereoAppClicks, CalibrationReadyAtTheNinthAndEveryTenthPair) {
     sendMessage(app.cameraWnd0->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(i, i));
     sendMessage(app.cameraWnd1->hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at(i, i));
     if (boxes.calls().size() > boxAt.size()) boxAt.push_back(static_cast<std::size_t>(i));
-    EXPECT_EQ(log.lines().back(), std::to_string(i) + " points reached");
+    EXPECT_EQ(linesStartingWith(log, std::to_string(i) + " points"),
+              std::vector<std::string>{std::to_string(i) + " points reached"});
   }
   EXPECT_EQ(boxAt, (std::vector<std::size_t>{9, 10, 20, 30}));
   for (const MessageBoxCall& call : boxes.calls()) {
@@ -377,13 +410,47 @@ TEST_F(StereoAppRun, OtherKeysAskForASnapshotButTheHandledOnesDoNot) {
   EXPECT_EQ(camera1->snapshotRequests.load(), 0);
 }
 
+TEST_F(StereoAppRun, SystemKeysAndPointerMotionReleaseAndLeaveChangeNothing) {
+  StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+  ASSERT_TRUE(camera0->push(testing::makeUniformFrame(kWidth, kHeight, 255, 0, 0)));
+  ASSERT_TRUE(camera1->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0)));
+  log.clear();
+  const LPARAM alt = LPARAM{1} << 29;
+  for (WindowHandle window : {app.cameraWnd0->hwnd, app.cameraWnd1->hwnd, app.hwnd}) {
+    for (WPARAM key : {WPARAM{'C'},
+                       WPARAM{'E'},
+                       WPARAM{'P'},
+                       WPARAM{'X'},
+                       WPARAM{'A'},
+                       WPARAM{'1'},
+                       VK_LEFT,
+                       VK_RIGHT,
+                       VK_MENU})
+      sendMessage(window, WM_SYSKEYDOWN, key, alt);
+    sendMessage(window, WM_SYSKEYDOWN, VK_F10, 0);
+    sendMessage(window, WM_MOUSEMOVE, MK_LBUTTON, at(10, 12));
+    sendMessage(window, WM_LBUTTONUP, 0, at(10, 12));
+    sendMessage(window, WM_MOUSELEAVE, 0, 0);
+  }
+  drainMessages();
+  EXPECT_EQ(camera0->snapshotRequests.load() + camera1->snapshotRequests.load(), 0);
+  EXPECT_FALSE(app.paused.load());
+  EXPECT_FALSE(app.edgeWnd[0] || app.edgeWnd[1]);
+  EXPECT_EQ(app.currentCorrespondence, -1);
+  EXPECT_EQ(app.pointSize, 0.075f);
+  EXPECT_EQ(app.pendingSource, -1);
+  EXPECT_TRUE(app.correspondences.empty());
+  EXPECT_TRUE(isWindow(app.cameraWnd0->hwnd));
+  EXPECT_EQ(log.text(), "");
+}
+
 TEST_F(StereoAppRun, FramesAreDroppedWhilePaused) {
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   ASSERT_TRUE(camera0->push(testing::makeUniformFrame(kWidth, kHeight, 255, 0, 0)));
   Image* first = app.cameraWnd0->frame;
   ASSERT_NE(first, nullptr);
   sendMessage(app.hwnd, WM_KEYDOWN, 'P', 0);  // the view's P pauses too
-  EXPECT_TRUE(app.paused.load());
+  EXPECT_TRUE(app.paused());
   camera0->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0));
   EXPECT_EQ(app.cameraWnd0->frame, first);
   // The frame on show, handed in again while paused, is dropped without being deleted.
@@ -391,7 +458,7 @@ TEST_F(StereoAppRun, FramesAreDroppedWhilePaused) {
   ASSERT_EQ(app.cameraWnd0->frame, first);
   EXPECT_EQ(first->pixel(0, 0).r, 1.0f);
   sendMessage(app.cameraWnd1->hwnd, WM_KEYDOWN, 'P', 0);
-  EXPECT_FALSE(app.paused.load());
+  EXPECT_FALSE(app.paused());
   camera0->push(testing::makeUniformFrame(kWidth, kHeight, 0, 255, 0));
   EXPECT_NE(app.cameraWnd0->frame, first);
   EXPECT_EQ(app.cameraWnd0->frame->pixel(0, 0).g, 1.0f);
@@ -400,10 +467,10 @@ TEST_F(StereoAppRun, FramesAreDroppedWhilePaused) {
 TEST_F(StereoAppRun, TheViewArrowsChangeThePointSizeLeftUpRightDown) {
   StereoApp app(camera0.get(), camera1.get(), "cams.conf");
   sendMessage(app.hwnd, WM_KEYDOWN, VK_LEFT, 0);
-  EXPECT_EQ(app.pointSize, static_cast<float>(0.075f + 0.005));
+  EXPECT_EQ(app.balls().pointSize(), static_cast<float>(0.075f + 0.005));
   sendMessage(app.hwnd, WM_KEYDOWN, VK_RIGHT, 0);
   sendMessage(app.hwnd, WM_KEYDOWN, VK_RIGHT, 0);
-  EXPECT_NEAR(app.pointSize, 0.07f, 1e-7);
+  EXPECT_NEAR(app.balls().pointSize(), 0.07f, 1e-7);
 }
 
 }  // namespace

@@ -35,9 +35,8 @@ TEST_F(LiveCameras, UiReadersAndCaptureThreadsNeverRace) {
   writeSettings("");
   {
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-    app.fundamental = Matrix(kTranslationF, 3, 3);
-    app.calibrated = true;
-    app.correspondences = {{10, 10, 12, 10}, {20, 30, 25, 30}};
+    app.calibration().restore(Matrix(kTranslationF, 3, 3), true);
+    app.pairs().assign({{10, 10, 12, 10}, {20, 30, 25, 30}});
     unsigned seed0 = 1;
     unsigned seed1 = 2;
     camera0->startStreaming([&seed0] { return noise(kWidth, kHeight, seed0++); }, 500us);
@@ -46,7 +45,7 @@ TEST_F(LiveCameras, UiReadersAndCaptureThreadsNeverRace) {
       std::this_thread::sleep_for(1ms);
     }
 
-    CameraWnd* windows[2] = {app.cameraWnd0, app.cameraWnd1};
+    CameraWnd* windows[2] = {app.cameraWnd0.get(), app.cameraWnd1.get()};
     for (int round = 0; round < 20; ++round) {
       CameraWnd* window = windows[round % 2];
       sendMessage(window->hwnd, WM_PAINT, 0, 0);
@@ -62,8 +61,8 @@ TEST_F(LiveCameras, UiReadersAndCaptureThreadsNeverRace) {
       }
       drainMessages();
     }
-    EXPECT_EQ(app.trackedPoints.size(), 20u);
-    EXPECT_FALSE(app.paused.load());
+    EXPECT_EQ(app.balls().trackedPoints().size(), 20u);
+    EXPECT_FALSE(app.paused());
     // Teardown runs while both cameras still deliver.
   }
   EXPECT_FALSE(camera0->isRunning());

@@ -12,17 +12,17 @@ int main(int argc, char** argv) {
   using namespace epipolar;
   const CommandLineResult parsed = parseCommandLine(argc, argv, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitStatus;
-  const CommandLine& options = *parsed.options;
+  const CommandLine& line = *parsed.options;
 
-  if (options.printRig || options.listDevices) {
-    if (options.printRig) printVirtualRig(std::cout);
-    if (options.listDevices) printDeviceList(std::cout);
+  if (line.printRig || line.listDevices) {
+    if (line.printRig) printVirtualRig(std::cout);
+    if (line.listDevices) printDeviceList(std::cout);
     return 0;
   }
 
   // Start-up builds the list first; it lives to the end of the process.
   std::unique_ptr<CameraList> cameras;
-  switch (options.source) {
+  switch (line.source) {
     case CommandLine::Source::Devices:
       cameras = openDeviceCameraList();
       break;
@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
       cameras = std::make_unique<VirtualRigList>();
       break;
     case CommandLine::Source::Pipelines:
-      cameras = openPipelineCameraList(options.pipelines);
+      cameras = openPipelineCameraList(line.pipelines);
       break;
     case CommandLine::Source::Images:
-      cameras = openStillPairCameraList(options.leftImage, options.rightImage);
+      cameras = openStillPairCameraList(line.leftImage, line.rightImage);
       break;
   }
-  return runEpipolar(*cameras);
+  return runEpipolar(*cameras, line.options);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/VirtualScene.h"
+#include "capture/VirtualView.h"
 
 namespace {
 

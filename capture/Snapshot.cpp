@@ -1,6 +1,5 @@
 #include "capture/Snapshot.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "fileio/SaveFile.h"
 #include "log/DebugStream.h"
 
 namespace epipolar {
@@ -16,33 +16,6 @@ std::string snapshotFileName(int cameraId) {
   char name[32];
   std::snprintf(name, sizeof name, "pic%i.bmp", cameraId);
   return name;
-}
-
-bool writeFileReplacing(const std::string& path,
-                        const std::uint8_t* bytes,
-                        std::size_t size,
-                        std::string& error) {
-  const std::string temporary = path + ".part";
-  // Created as fopen(path, "wb") would: mode 0666 less the umask.
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  bool ok = writeAll(fd, std::string_view(reinterpret_cast<const char*>(bytes), size));
-  if (!ok) error = std::strerror(errno);
-  // close() reports delayed write errors (full disk on some file systems).
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    error = std::strerror(errno);
-  }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = std::strerror(errno);
-  }
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
 }
 
 bool Snapshot::writeIfRequested(const std::uint8_t* block, std::size_t size, int cameraId) {
@@ -56,9 +29,10 @@ bool Snapshot::writeIfRequested(const std::uint8_t* block, std::size_t size, int
   DebugStream.put('\n');
   DebugStream.flush();
 
-  std::string error;
-  if (writeFileReplacing(name, block, size, error)) return true;
-  writeAll(STDERR_FILENO, "Could not write snapshot " + name + ": " + error + "\n");
+  if (saveFile(name, std::string_view(reinterpret_cast<const char*>(block), size), Sync::kNo)) {
+    return true;
+  }
+  writeAll(STDERR_FILENO, "Could not write snapshot " + name + ": " + std::strerror(errno) + "\n");
   return false;
 }
 

@@ -6,9 +6,12 @@
 // directory, after the log line "Writing image pic<id>.bmp". Several requests before one frame
 // give one file; every later snapshot of the same camera replaces the file.
 //
-// The block goes to a temporary file "pic<id>.bmp.part" with a single write(2) (short and
-// interrupted writes are finished) and is then renamed over the old file, so a reader never
-// sees a half-written snapshot and a crash mid-write leaves the previous one intact.
+// The block is written with the careful save of fileio/SaveFile.h, without fsync (it runs on
+// the streaming thread, and waiting for the disk would stall capture): a plain file is replaced
+// through a uniquely named temporary file and a rename, so a reader never sees a half-written
+// snapshot and a crash mid-write leaves the previous one intact; a snapshot file that is a
+// symbolic link, has other hard links, or has an owner, group or ACL that a new file could not
+// be given is rewritten in place with one write instead, and keeps all of that.
 //
 // Failure: a file that cannot be created, written or renamed is reported with one line on
 // standard error ("Could not write snapshot pic<id>.bmp: " reason) and that request is
@@ -29,13 +32,6 @@ namespace epipolar {
 
 // "pic<id>.bmp": the snapshot file name of camera `cameraId`.
 std::string snapshotFileName(int cameraId);
-
-// Writes `size` bytes to `path` through a temporary file and a rename. Returns false and sets
-// `error` to a readable reason on failure; no partial file is left behind.
-bool writeFileReplacing(const std::string& path,
-                        const std::uint8_t* bytes,
-                        std::size_t size,
-                        std::string& error);
 
 class Snapshot {
  public:

@@ -200,6 +200,34 @@ TEST_F(SnapshotTest, ImageMagickReadsBackTheSamePixels) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// Names a snapshot could once collide with, and a snapshot file that is a link.
+TEST_F(SnapshotTest, LinksArePreservedAndPlantedTemporaryNamesBlockNothing) {
+  // Left-over or planted names of the old fixed temporary file: a link to a file of the
+  // user's, and a directory.
+  std::ofstream("precious") << "keep";
+  fs::create_symlink("precious", "pic0.bmp.part");
+  fs::create_directory("pic1.bmp.part");
+  // The snapshot of camera 1 is a link to a file elsewhere.
+  fs::create_directory("shots");
+  fs::create_symlink("shots/right.bmp", "pic1.bmp");
+  Snapshot left, right;
+  left.request();
+  right.request();
+  auto frame = patterned(8, 2, 5);
+  testing::LogCapture log;
+  StderrCapture errors;
+  EXPECT_TRUE(left.writeIfRequested(*frame, 0));
+  EXPECT_TRUE(right.writeIfRequested(*frame, 1));
+  EXPECT_EQ(errors.text(), "");
+  const std::vector<std::uint8_t> expected(frame->data.get(), frame->data.get() + frame->size);
+  EXPECT_EQ(readFile("pic0.bmp"), expected);
+  EXPECT_TRUE(fs::is_symlink("pic1.bmp"));
+  EXPECT_EQ(readFile("shots/right.bmp"), expected);
+  EXPECT_EQ(readFile("precious"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_TRUE(fs::is_symlink("pic0.bmp.part"));
+  EXPECT_TRUE(fs::is_directory("pic1.bmp.part"));
+}
+
 TEST_F(SnapshotTest, FailedWriteIsReportedOnceAndTheRequestDropped) {
   // A working directory that no longer exists refuses every file, even for root.
   const fs::path gone = directory_ / "gone";

@@ -30,7 +30,7 @@
 
 #include "capture/Camera.h"
 #include "capture/Snapshot.h"
-#include "capture/VirtualScene.h"
+#include "capture/VirtualView.h"
 
 namespace epipolar {
 

@@ -1,5 +1,3 @@
-#include "capture/VirtualScene.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "capture/VirtualView.h"
 
 namespace epipolar {
 namespace {
@@ -38,7 +38,7 @@ std::shared_ptr<const VirtualScene> VirtualSceneTest::scene_;
 VirtualView* VirtualSceneTest::views_[2];
 
 // Distance in pixels from (x1, y1) to the epipolar line F (x0, y0, 1).
-double epipolarDistance(const Matrix3& F, double x0, double y0, double x1, double y1) {
+double epipolarDistance(const Mat3& F, double x0, double y0, double x1, double y1) {
   double line[3];
   for (int i = 0; i < 3; ++i) line[i] = F[i][0] * x0 + F[i][1] * y0 + F[i][2];
   return std::fabs(line[0] * x1 + line[1] * y1 + line[2]) / std::hypot(line[0], line[1]);
@@ -57,12 +57,12 @@ float hueGap(float a, float b) {
 
 TEST_F(VirtualSceneTest, TrueFundamentalHoldsForProjectedPoints) {
   const VirtualScene& scene = *scene_;
-  const Matrix3 F = scene.trueFundamental();
+  const Mat3 F = scene.trueFundamental();
   std::mt19937 engine(7);
   std::uniform_real_distribution<double> x(-1.8, 1.8), y(-0.5, 3.2), z(0.0, 2.5);
   int checked = 0;
   for (int i = 0; i < 500; ++i) {
-    const Point3 X = {x(engine), y(engine), z(engine)};
+    const Vec3 X = {x(engine), y(engine), z(engine)};
     double x0, y0, x1, y1;
     if (!scene.camera(0).project(X, x0, y0) || !scene.camera(1).project(X, x1, y1)) continue;
     EXPECT_LT(epipolarDistance(F, x0, y0, x1, y1), kLineDistanceTolerance);
@@ -74,10 +74,9 @@ TEST_F(VirtualSceneTest, TrueFundamentalHoldsForProjectedPoints) {
 }
 
 TEST_F(VirtualSceneTest, TrueFundamentalIsNormalisedRankTwoAndNotRectified) {
-  const Matrix3 F = scene_->trueFundamental();
+  const Mat3 F = scene_->trueFundamental();
   double norm = 0;
-  for (const auto& row : F)
-    for (double v : row) norm += v * v;
+  for (double v : F.rowMajor()) norm += v * v;
   EXPECT_NEAR(norm, 1.0, 1e-12);
   EXPECT_GE(F[2][2], 0.0);
   const double det = F[0][0] * (F[1][1] * F[2][2] - F[1][2] * F[2][1]) -
@@ -221,7 +220,7 @@ TEST_F(VirtualSceneTest, NoiseIsSmallAndChangesEveryFrame) {
 
 TEST_F(VirtualSceneTest, BallsMoveBetweenFrames) {
   for (int ball = 0; ball < VirtualScene::kBallCount; ++ball) {
-    const Point3 a = scene_->ballCentre(ball, 1.0), b = scene_->ballCentre(ball, 2.0);
+    const Vec3 a = scene_->ballCentre(ball, 1.0), b = scene_->ballCentre(ball, 2.0);
     const double moved = std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
     EXPECT_GT(moved, 0.02);  // visibly live
     EXPECT_LT(moved, 0.6);   // yet slow
@@ -245,7 +244,7 @@ TEST_F(VirtualSceneTest, PrintedRigCarriesTheTrueFundamentalMatrix) {
                             "poster centre"})
     EXPECT_NE(text.find(label), std::string::npos) << label;
   std::istringstream in(text.substr(text.find("F =\n") + 4));
-  const Matrix3 F = scene_->trueFundamental();
+  const Mat3 F = scene_->trueFundamental();
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       double v;

@@ -29,6 +29,7 @@
 
 #include <vector>
 
+#include "geometry/ImagePosition.h"
 #include "geometry/Matrix.h"
 #include "imaging/Image.h"
 
@@ -37,13 +38,6 @@ namespace epipolar {
 inline constexpr int kMatchWindowSize = 15;
 inline constexpr int kMatchBand = 20;
 inline constexpr float kMatchThreshold = 15.0f;
-
-// A position in pixels.
-struct ImagePosition {
-  double x = 0.0;
-  double y = 0.0;
-  friend bool operator==(const ImagePosition&, const ImagePosition&) = default;
-};
 
 // Inclusive range of window offsets.
 struct OffsetRange {

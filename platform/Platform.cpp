@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "log/DebugStream.h"
@@ -35,6 +36,12 @@ struct PlatformState {
   Uint32 quitEvent = 0;   // code = exit code
   bool quitFlag = false;  // a quit that could not be queued
   int quitCode = 0;
+  // Input state as of the last event taken from the queue (UI thread): the modifiers of the
+  // last key event, the buttons of the last pointer event.
+  Uint16 keyMods = 0;
+  Uint32 mouseButtons = 0;
+  // Set by tests: right Alt taken as AltGr or as Alt without asking the X server.
+  std::optional<bool> rightAltIsAltGr;
 };
 
 PlatformState& state() {
@@ -117,9 +124,22 @@ void fillCreate(CreateStruct& cs, void* param, const char* title, int x, int y, 
   cs.cy = h;
 }
 
-WPARAM modifierFlags() {
-  SDL_Keymod mods = SDL_GetModState();
+bool rightAltIsAltGr() {
+  const std::optional<bool>& fixed = state().rightAltIsAltGr;
+  return fixed ? *fixed : platform_internal::rightAltIsLevel3Shift();
+}
+
+bool altGrHeld(Uint16 mods) {
+  return (mods & KMOD_MODE) != 0 || ((mods & KMOD_RALT) != 0 && rightAltIsAltGr());
+}
+
+// MK_* flags of the buttons in an SDL button mask and of Shift and Ctrl held.
+WPARAM mouseFlags(Uint32 buttons) {
+  const Uint16 mods = state().keyMods;
   WPARAM flags = 0;
+  if (buttons & SDL_BUTTON_LMASK) flags |= MK_LBUTTON;
+  if (buttons & SDL_BUTTON_RMASK) flags |= MK_RBUTTON;
+  if (buttons & SDL_BUTTON_MMASK) flags |= MK_MBUTTON;
   if (mods & KMOD_SHIFT) flags |= MK_SHIFT;
   if (mods & KMOD_CTRL) flags |= MK_CONTROL;
   return flags;
@@ -215,6 +235,147 @@ WPARAM virtualKey(SDL_Keycode key) {
   }
 }
 
+// Codes for keys that have a meaning of their own but no character: locks, Super and Menu,
+// F13-F24, media and browser keys. 0 for others.
+WPARAM functionKey(SDL_Keycode key) {
+  if (key >= SDLK_F13 && key <= SDLK_F24) return VK_F13 + (key - SDLK_F13);
+  switch (key) {
+    case SDLK_NUMLOCKCLEAR:
+      return VK_NUMLOCK;
+    case SDLK_SCROLLLOCK:
+      return VK_SCROLL;
+    case SDLK_LGUI:
+      return VK_LWIN;
+    case SDLK_RGUI:
+      return VK_RWIN;
+    case SDLK_APPLICATION:
+    case SDLK_MENU:
+      return VK_APPS;
+    case SDLK_MODE:  // AltGr where the layout calls it Mode_switch: Ctrl+Alt, reported as Alt
+      return VK_MENU;
+    case SDLK_PRINTSCREEN:
+    case SDLK_SYSREQ:
+      return VK_SNAPSHOT;
+    case SDLK_CLEAR:
+      return VK_CLEAR;
+    case SDLK_HELP:
+      return VK_HELP;
+    case SDLK_SELECT:
+      return VK_SELECT;
+    case SDLK_EXECUTE:
+      return VK_EXECUTE;
+    case SDLK_SLEEP:
+      return VK_SLEEP;
+    case SDLK_KP_COMMA:
+      return VK_SEPARATOR;
+    case SDLK_AUDIOMUTE:
+      return VK_VOLUME_MUTE;
+    case SDLK_VOLUMEDOWN:
+      return VK_VOLUME_DOWN;
+    case SDLK_VOLUMEUP:
+      return VK_VOLUME_UP;
+    case SDLK_AUDIONEXT:
+      return VK_MEDIA_NEXT_TRACK;
+    case SDLK_AUDIOPREV:
+      return VK_MEDIA_PREV_TRACK;
+    case SDLK_AUDIOSTOP:
+      return VK_MEDIA_STOP;
+    case SDLK_AUDIOPLAY:
+      return VK_MEDIA_PLAY_PAUSE;
+    case SDLK_MAIL:
+      return VK_LAUNCH_MAIL;
+    case SDLK_MEDIASELECT:
+      return VK_LAUNCH_MEDIA_SELECT;
+    case SDLK_COMPUTER:
+      return VK_LAUNCH_APP1;
+    case SDLK_CALCULATOR:
+      return VK_LAUNCH_APP2;
+    case SDLK_WWW:
+    case SDLK_AC_HOME:
+      return VK_BROWSER_HOME;
+    case SDLK_AC_SEARCH:
+      return VK_BROWSER_SEARCH;
+    case SDLK_AC_BACK:
+      return VK_BROWSER_BACK;
+    case SDLK_AC_FORWARD:
+      return VK_BROWSER_FORWARD;
+    case SDLK_AC_STOP:
+      return VK_BROWSER_STOP;
+    case SDLK_AC_REFRESH:
+      return VK_BROWSER_REFRESH;
+    case SDLK_AC_BOOKMARKS:
+      return VK_BROWSER_FAVORITES;
+    default:
+      return 0;
+  }
+}
+
+// The code of the key at this position on a US keyboard, for keys whose character has no
+// code (Cyrillic letters, umlauts, the ISO key beside left Shift). 0 for others.
+WPARAM keyAtPosition(SDL_Scancode scancode) {
+  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
+    return 'A' + (scancode - SDL_SCANCODE_A);
+  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9)
+    return '1' + (scancode - SDL_SCANCODE_1);
+  switch (scancode) {
+    case SDL_SCANCODE_0:
+      return '0';
+    case SDL_SCANCODE_SEMICOLON:
+      return VK_OEM_1;
+    case SDL_SCANCODE_EQUALS:
+      return VK_OEM_PLUS;
+    case SDL_SCANCODE_COMMA:
+      return VK_OEM_COMMA;
+    case SDL_SCANCODE_MINUS:
+      return VK_OEM_MINUS;
+    case SDL_SCANCODE_PERIOD:
+      return VK_OEM_PERIOD;
+    case SDL_SCANCODE_SLASH:
+      return VK_OEM_2;
+    case SDL_SCANCODE_GRAVE:
+      return VK_OEM_3;
+    case SDL_SCANCODE_LEFTBRACKET:
+      return VK_OEM_4;
+    case SDL_SCANCODE_BACKSLASH:
+    case SDL_SCANCODE_NONUSHASH:
+      return VK_OEM_5;
+    case SDL_SCANCODE_RIGHTBRACKET:
+      return VK_OEM_6;
+    case SDL_SCANCODE_APOSTROPHE:
+      return VK_OEM_7;
+    case SDL_SCANCODE_NONUSBACKSLASH:
+      return VK_OEM_102;
+    default:
+      return 0;
+  }
+}
+
+// The code of a key: by its meaning, then by its position, else VK_NONE. Every key has one.
+WPARAM keyCode(const SDL_Keysym& key) {
+  if (WPARAM vk = virtualKey(key.sym)) return vk;
+  if (WPARAM vk = functionKey(key.sym)) return vk;
+  if (WPARAM vk = keyAtPosition(key.scancode)) return vk;
+  return VK_NONE;
+}
+
+// Whether a key press is a system key: Alt held without Ctrl (Alt itself included), or F10
+// without Ctrl. AltGr is Ctrl+Alt, so nothing pressed with it is a system key.
+bool isSystemKey(const SDL_Keysym& key) {
+  const Uint16 mods = key.mod;
+  if ((mods & KMOD_CTRL) != 0 || altGrHeld(mods) || key.sym == SDLK_MODE) return false;
+  return (mods & KMOD_ALT) != 0 || key.sym == SDLK_LALT || key.sym == SDLK_RALT ||
+         key.sym == SDLK_F10;
+}
+
+// Whether the next queued event is a pointer motion that supersedes `motion`: the same
+// window, the same buttons. Looking does not pump, so it never reorders anything.
+bool supersededMotion(const SDL_MouseMotionEvent& motion) {
+  SDL_Event next;
+  if (SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) != 1) return false;
+  return next.type == SDL_MOUSEMOTION && next.motion.windowID == motion.windowID &&
+         next.motion.state == motion.state;
+}
+
 // The handle of an SDL window id, or null.
 WindowHandle handleOfSdl(Uint32 sdlId) {
   PlatformState& s = state();
@@ -286,44 +447,69 @@ bool translate(const SDL_Event& e, Message& msg) {
         case SDL_WINDOWEVENT_EXPOSED:
           invalidate(hwnd);
           return false;
+        case SDL_WINDOWEVENT_LEAVE:
+          msg.hwnd = hwnd;
+          msg.message = WM_MOUSELEAVE;
+          return true;
         default:
           return false;
       }
     }
-    case SDL_MOUSEBUTTONDOWN: {
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      const bool down = e.type == SDL_MOUSEBUTTONDOWN;
+      if (down) {
+        s.mouseButtons |= SDL_BUTTON(e.button.button);
+      } else {
+        s.mouseButtons &= ~SDL_BUTTON(e.button.button);
+      }
       WindowHandle hwnd = handleOfSdl(e.button.windowID);
       if (!hwnd) return false;
       switch (e.button.button) {
         case SDL_BUTTON_LEFT:
-          msg.message = WM_LBUTTONDOWN;
-          msg.wParam = MK_LBUTTON;
+          msg.message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
           break;
         case SDL_BUTTON_MIDDLE:
+          if (!down) return false;
           msg.message = WM_MBUTTONDOWN;
-          msg.wParam = MK_MBUTTON;
           break;
         case SDL_BUTTON_RIGHT:
+          if (!down) return false;
           msg.message = WM_RBUTTONDOWN;
-          msg.wParam = MK_RBUTTON;
           break;
         default:
           return false;
       }
       msg.hwnd = hwnd;
-      msg.wParam |= modifierFlags();
+      msg.wParam = mouseFlags(s.mouseButtons);
       msg.lParam = makeLParam(static_cast<unsigned>(e.button.x), static_cast<unsigned>(e.button.y));
       return true;
     }
-    case SDL_KEYDOWN: {
-      WindowHandle hwnd = handleOfSdl(e.key.windowID);
-      WPARAM vk = virtualKey(e.key.keysym.sym);
-      if (!hwnd || vk == 0) return false;
+    case SDL_MOUSEMOTION: {
+      s.mouseButtons = e.motion.state;
+      WindowHandle hwnd = handleOfSdl(e.motion.windowID);
+      if (!hwnd || supersededMotion(e.motion)) return false;
       msg.hwnd = hwnd;
-      msg.message = WM_KEYDOWN;
-      msg.wParam = vk;
-      // Repeat count 1, scan code in bits 16-23, bit 30 set for auto-repeat.
+      msg.message = WM_MOUSEMOVE;
+      msg.wParam = mouseFlags(e.motion.state);
+      msg.lParam = makeLParam(static_cast<unsigned>(e.motion.x), static_cast<unsigned>(e.motion.y));
+      return true;
+    }
+    case SDL_KEYUP:
+      s.keyMods = e.key.keysym.mod;
+      return false;
+    case SDL_KEYDOWN: {
+      s.keyMods = e.key.keysym.mod;
+      WindowHandle hwnd = handleOfSdl(e.key.windowID);
+      if (!hwnd) return false;
+      msg.hwnd = hwnd;
+      msg.message = isSystemKey(e.key.keysym) ? WM_SYSKEYDOWN : WM_KEYDOWN;
+      msg.wParam = keyCode(e.key.keysym);
+      // Repeat count 1, scan code in bits 16-23, bit 29 while Alt (not AltGr) is held, bit 30
+      // for auto-repeat.
+      const bool alt = (e.key.keysym.mod & KMOD_ALT) != 0 && !altGrHeld(e.key.keysym.mod);
       msg.lParam = static_cast<LPARAM>(1u | ((e.key.keysym.scancode & 0xFFu) << 16) |
-                                       (e.key.repeat ? (1u << 30) : 0u));
+                                       (alt ? (1u << 29) : 0u) | (e.key.repeat ? (1u << 30) : 0u));
       return true;
     }
     default:
@@ -344,6 +530,8 @@ bool takeQuitFlag(Message& msg) {
 }  // namespace
 
 namespace platform_internal {
+
+void setRightAltIsAltGr(std::optional<bool> altGr) { state().rightAltIsAltGr = altGr; }
 
 void logSdlError(const char* what) {
   DebugStream << what << ": " << SDL_GetError();
@@ -515,10 +703,15 @@ void invalidate(WindowHandle hwnd) {
   if (pushEvent(e) != 1) it->second->paintPending.store(false);
 }
 
-LRESULT defWindowProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM) {
+LRESULT defWindowProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CLOSE:
       destroyWindow(hwnd);
+      return 0;
+    case WM_SYSKEYDOWN:
+      // Alt+F4 closes the window, as the window manager's close does.
+      if (wParam == VK_F4 && (lParam & (LPARAM{1} << 29)) != 0)
+        sendMessage(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
       return 0;
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
@@ -596,6 +789,20 @@ void postQuitMessage(int exitCode) {
   queueQuit(exitCode);
 }
 
+bool isKeyDown(WPARAM virtualKey) {
+  const Uint16 mods = state().keyMods;
+  switch (virtualKey) {
+    case VK_SHIFT:
+      return (mods & KMOD_SHIFT) != 0;
+    case VK_CONTROL:
+      return (mods & KMOD_CTRL) != 0;
+    case VK_MENU:
+      return (mods & KMOD_ALT) != 0 && !altGrHeld(mods);
+    default:
+      return false;
+  }
+}
+
 void disableScreenSaver() {
   if (ensureStarted()) SDL_DisableScreenSaver();
 }
@@ -619,6 +826,9 @@ void shutdownPlatform() {
   }
   s.classes.clear();
   s.quitFlag = false;
+  s.keyMods = 0;
+  s.mouseButtons = 0;
+  platform_internal::closeKeyboardLayout();
   SDL_Quit();
   s.started = false;
   s.failed = false;

@@ -2,10 +2,22 @@
 //
 // This is the only layer that includes SDL. Everything above it sees window handles and the
 // message vocabulary of platform/Messages.h:
-//   - SDL input becomes WM_LBUTTONDOWN / WM_MBUTTONDOWN / WM_RBUTTONDOWN (client x, y packed in
-//     lParam, MK_* flags in wParam), WM_KEYDOWN (virtual-key code in wParam: arrows, digits,
-//     upper-case letters, and the usual codes for other keys; keys without a code are dropped),
-//     WM_SIZE (new client size in lParam) and WM_CLOSE (the user's close request).
+//   - SDL input becomes WM_LBUTTONDOWN / WM_MBUTTONDOWN / WM_RBUTTONDOWN / WM_LBUTTONUP /
+//     WM_MOUSEMOVE (client x, y packed in lParam as signed 16-bit values, MK_* flags of the
+//     buttons and of Shift and Ctrl held in wParam), WM_MOUSELEAVE (the pointer left the
+//     window), WM_KEYDOWN and WM_SYSKEYDOWN (virtual-key code in wParam; repeat count,
+//     scan code, bit 29 for Alt held and bit 30 for auto-repeat in lParam), WM_SIZE (new
+//     client size in lParam) and WM_CLOSE (the user's close request).
+//   - Every key has a code: arrows, digits, upper-case letters and the usual codes of the
+//     described platform (VK_*), by the key's meaning and, for keys whose character has no
+//     code (letters of other alphabets, punctuation of other layouts), by its position on a US
+//     keyboard; VK_NONE for the few left over.
+//   - System keys: a key pressed while Alt is held and Ctrl is not, Alt itself, and F10 come
+//     as WM_SYSKEYDOWN, which the windows leave to defWindowProc. AltGr counts as Ctrl+Alt,
+//     as it does on the described platform, so its keys stay WM_KEYDOWN: that is the key SDL
+//     calls Mode, and right Alt where the X keymap makes it a level-3 shift.
+//   - Pointer motions queued one after another for one window, with the same buttons held,
+//     are merged into the last of them, so a busy loop never falls behind the pointer.
 //   - The default handling of WM_CLOSE destroys the window, which delivers WM_DESTROY.
 //   - SIGINT and SIGTERM (SDL_QUIT) post the quit message, so the loop ends exactly as when a
 //     window that ends the program is closed, and the normal teardown runs.
@@ -85,6 +97,7 @@ void invalidate(WindowHandle hwnd);
 
 // The handling of messages a window procedure does not handle itself:
 //   WM_CLOSE: destroys the window.
+//   WM_SYSKEYDOWN: Alt+F4 sends WM_SYSCOMMAND with SC_CLOSE; other system keys do nothing.
 //   WM_SYSCOMMAND: by wParam & 0xFFF0: SC_CLOSE sends WM_CLOSE; SC_SCREENSAVE and
 //     SC_MONITORPOWER let the screen saver and display power saving run again
 //     (enableScreenSaver()).
@@ -116,6 +129,12 @@ bool postMessage(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // taken (UI thread).
 void postQuitMessage(int exitCode);
 
+// Whether Shift (VK_SHIFT), Ctrl (VK_CONTROL) or Alt (VK_MENU) is held, as of the last key
+// message taken from the queue (not the keyboard's state at this instant, which may be ahead):
+// during the dispatch of a click it tells a Shift+click from a click. False for other codes.
+// UI thread.
+bool isKeyDown(WPARAM virtualKey);
+
 // Screen saver and display power saving. SDL enables them by default.
 void disableScreenSaver();
 void enableScreenSaver();
@@ -125,9 +144,12 @@ bool screenSaverEnabled();
 // MB_OK, MB_OKCANCEL, MB_YESNO, MB_YESNOCANCEL, ORed with one MB_ICON* value. Buttons run
 // left to right as Yes, No, Cancel (or OK, Cancel); Return answers the first button (Yes or
 // OK) and Escape answers Cancel, or No in a Yes/No box, or OK in an OK-only box.
+// The box opens wholly on the screen: centred over `owner` when the owner is shown with its
+// centre on a display, otherwise centred on the owner's display (display 0 without one).
 // `owner` may be null. While a MessageBoxScript exists the box is not shown: it is recorded
 // and answered from the script. If the box cannot be shown (no display, as with the
-// offscreen driver) the SDL error is logged and the Escape answer returned.
+// offscreen driver, or SDL fails) the reason is logged and 0 is returned, "no answer", which
+// callers read as neither Yes nor Cancel; an OK-only box returns IDOK then.
 int messageBox(WindowHandle owner, const char* text, const char* caption, UINT type);
 
 // One box as the script saw it.

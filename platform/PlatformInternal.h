@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -30,6 +31,15 @@ bool ensureStarted();
 // The live window of a handle id, or null. UI thread: the pointer stays valid until the
 // window is destroyed.
 NativeWindow* findWindow(std::uint32_t id);
+// Whether right Alt is AltGr in the current keyboard layout: true where the X server's keymap
+// makes the key named RALT a level-3 shift (or Mode_switch) in the current group, as European
+// layouts do; false for other drivers and without a display. Asks the server each time.
+bool rightAltIsLevel3Shift();
+// Closes the connection that question uses (at shutdown).
+void closeKeyboardLayout();
+// Makes the translation of keys take right Alt as AltGr (true) or as Alt (false) instead of
+// asking the X server; nullopt asks again. For tests, which run without an X server.
+void setRightAltIsAltGr(std::optional<bool> altGr);
 // Logs "<what>: <SDL error>".
 void logSdlError(const char* what);
 

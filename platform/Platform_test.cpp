@@ -141,13 +141,7 @@ TEST_F(PlatformTest, SdlInputBecomesMessages) {
   e.button.y = 2;
   SDL_PushEvent(&e);
 
-  const SDL_Keycode keys[] = {SDLK_LEFT,
-                              SDLK_RIGHT,
-                              SDLK_3,
-                              SDLK_c,
-                              SDLK_F5,
-                              SDLK_ESCAPE,
-                              SDLK_APPLICATION /* no code: dropped */};
+  const SDL_Keycode keys[] = {SDLK_LEFT, SDLK_RIGHT, SDLK_3, SDLK_c, SDLK_F5, SDLK_ESCAPE};
   for (SDL_Keycode key : keys) {
     SDL_Event k{};
     k.type = SDL_KEYDOWN;
@@ -182,6 +176,193 @@ TEST_F(PlatformTest, SdlInputBecomesMessages) {
   }
   EXPECT_EQ(input[9].msg, WM_SIZE);
   EXPECT_EQ(input[9].lParam, makeLParam(320, 200));
+}
+
+// Key presses as SDL reports them: the key, its position and the modifiers held (after the
+// press, as SDL sets them).
+struct Press {
+  SDL_Keycode sym;
+  Uint16 mods;
+  SDL_Scancode scancode = SDL_SCANCODE_UNKNOWN;
+};
+
+void pushKey(Uint32 window, const Press& press, Uint32 type = SDL_KEYDOWN) {
+  SDL_Event k{};
+  k.type = type;
+  k.key.windowID = window;
+  k.key.keysym.sym = press.sym;
+  k.key.keysym.mod = press.mods;
+  k.key.keysym.scancode = press.scancode;
+  SDL_PushEvent(&k);
+}
+
+TEST_F(PlatformTest, AltKeysAndF10AreSystemKeysButCtrlAltAndAltGrAreNot) {
+  WindowHandle hwnd = make();
+  const Uint32 id = sdlId(hwnd);
+  struct Case {
+    Press press;
+    UINT msg;
+    WPARAM code;
+  };
+  auto run = [&](const std::vector<Case>& cases) {
+    seen.clear();
+    for (const Case& c : cases) pushKey(id, c.press);
+    pump();
+    std::vector<Seen> keys;
+    for (const Seen& s : seen)
+      if (s.msg != WM_PAINT) keys.push_back(s);
+    ASSERT_EQ(keys.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      EXPECT_EQ(keys[i].msg, cases[i].msg) << i;
+      EXPECT_EQ(keys[i].wParam, cases[i].code) << i;
+    }
+  };
+  // US layout: right Alt is Alt.
+  run({{{SDLK_c, KMOD_LALT}, WM_SYSKEYDOWN, 'C'},
+       {{SDLK_e, KMOD_RALT}, WM_SYSKEYDOWN, 'E'},
+       {{SDLK_LALT, KMOD_LALT}, WM_SYSKEYDOWN, VK_MENU},
+       {{SDLK_RALT, KMOD_RALT}, WM_SYSKEYDOWN, VK_MENU},
+       {{SDLK_F10, KMOD_NONE}, WM_SYSKEYDOWN, VK_F10},
+       {{SDLK_F10, KMOD_LSHIFT}, WM_SYSKEYDOWN, VK_F10},
+       {{SDLK_p, KMOD_LALT | KMOD_LCTRL}, WM_KEYDOWN, 'P'},
+       {{SDLK_LALT, KMOD_LALT | KMOD_RCTRL}, WM_KEYDOWN, VK_MENU},
+       {{SDLK_F10, KMOD_LCTRL}, WM_KEYDOWN, VK_F10},
+       {{SDLK_MODE, KMOD_MODE}, WM_KEYDOWN, VK_MENU},  // AltGr as Mode_switch
+       {{SDLK_q, KMOD_MODE}, WM_KEYDOWN, 'Q'},
+       {{SDLK_LSHIFT, KMOD_LSHIFT}, WM_KEYDOWN, VK_SHIFT},
+       {{SDLK_RCTRL, KMOD_RCTRL}, WM_KEYDOWN, VK_CONTROL}});
+  // European layouts: right Alt is AltGr, left Alt stays Alt.
+  platform_internal::setRightAltIsAltGr(true);
+  run({{{SDLK_RALT, KMOD_RALT}, WM_KEYDOWN, VK_MENU},
+       {{SDLK_q, KMOD_RALT}, WM_KEYDOWN, 'Q'},
+       {{SDLK_c, KMOD_LALT}, WM_SYSKEYDOWN, 'C'}});
+  platform_internal::setRightAltIsAltGr(std::nullopt);
+
+  // Alt+F4 closes the window by default, as the window manager's close would.
+  seen.clear();
+  pushKey(id, {SDLK_F4, KMOD_LALT});
+  pump();
+  EXPECT_FALSE(isWindow(hwnd));
+  std::vector<UINT> ids;
+  for (const Seen& s : seen) ids.push_back(s.msg);
+  EXPECT_EQ(ids, (std::vector<UINT>{WM_SYSKEYDOWN, WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY}));
+}
+
+TEST_F(PlatformTest, EveryKeyHasACode) {
+  WindowHandle hwnd = make();
+  const Uint32 id = sdlId(hwnd);
+  const std::pair<Press, WPARAM> keys[] = {
+      {{SDLK_NUMLOCKCLEAR, KMOD_NONE}, VK_NUMLOCK},
+      {{SDLK_SCROLLLOCK, KMOD_NONE}, VK_SCROLL},
+      {{SDLK_LGUI, KMOD_LGUI}, VK_LWIN},
+      {{SDLK_RGUI, KMOD_RGUI}, VK_RWIN},
+      {{SDLK_APPLICATION, KMOD_NONE}, VK_APPS},
+      {{SDLK_F13, KMOD_NONE}, VK_F13},
+      {{SDLK_F24, KMOD_NONE}, VK_F13 + 11},
+      {{SDLK_PRINTSCREEN, KMOD_NONE}, VK_SNAPSHOT},
+      {{SDLK_AUDIOPLAY, KMOD_NONE}, VK_MEDIA_PLAY_PAUSE},
+      {{SDLK_AUDIOMUTE, KMOD_NONE}, VK_VOLUME_MUTE},
+      {{SDLK_VOLUMEUP, KMOD_NONE}, VK_VOLUME_UP},
+      {{SDLK_AC_BACK, KMOD_NONE}, VK_BROWSER_BACK},
+      // Characters without a code of their own take the code of the key's position.
+      {{0x0441 /* Cyrillic es */, KMOD_NONE, SDL_SCANCODE_C}, 'C'},
+      {{0x00FC /* u umlaut */, KMOD_NONE, SDL_SCANCODE_LEFTBRACKET}, VK_OEM_4},
+      {{SDLK_LESS, KMOD_NONE, SDL_SCANCODE_NONUSBACKSLASH}, VK_OEM_102},
+      {{SDLK_UNKNOWN, KMOD_NONE, SDL_SCANCODE_UNKNOWN}, VK_NONE},
+  };
+  seen.clear();
+  for (const auto& key : keys) pushKey(id, key.first);
+  pump();
+  std::vector<Seen> input;
+  for (const Seen& s : seen)
+    if (s.msg != WM_PAINT) input.push_back(s);
+  ASSERT_EQ(input.size(), std::size(keys));
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    EXPECT_EQ(input[i].msg, WM_KEYDOWN) << i;
+    EXPECT_EQ(input[i].wParam, keys[i].second) << i;
+  }
+}
+
+// The pointer: motion, left release and leave; modifier and button flags as of each message,
+// and the key-state query as of the message being handled.
+bool shiftDuringDispatch[16];
+std::size_t dispatched = 0;
+LRESULT keyStateProc(WindowHandle hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg != WM_PAINT && dispatched < std::size(shiftDuringDispatch))
+    shiftDuringDispatch[dispatched++] = isKeyDown(VK_SHIFT);
+  return recordingProc(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(PlatformTest, PointerMotionReleaseAndLeave) {
+  registerClass(WindowClass{"KeyState", &keyStateProc, false});
+  WindowHandle hwnd = createWindow("KeyState", "pointer", 0, 0, 64, 48, nullptr);
+  WindowHandle other = make();
+  const Uint32 id = sdlId(hwnd);
+  seen.clear();
+  dispatched = 0;
+
+  auto motion = [](Uint32 window, int x, int y, Uint32 buttons) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = window;
+    e.motion.x = x;
+    e.motion.y = y;
+    e.motion.state = buttons;
+    SDL_PushEvent(&e);
+  };
+  auto button = [](Uint32 window, Uint32 type, int x, int y) {
+    SDL_Event e{};
+    e.type = type;
+    e.button.windowID = window;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = x;
+    e.button.y = y;
+    SDL_PushEvent(&e);
+  };
+  pushKey(id, {SDLK_LSHIFT, KMOD_LSHIFT});
+  motion(id, 10, 20, 0);
+  motion(id, 11, 21, 0);  // replaces the one before
+  motion(sdlId(other), 5, 5, 0);
+  motion(id, 12, 22, 0);
+  button(id, SDL_MOUSEBUTTONDOWN, 12, 22);
+  motion(id, 13, 23, SDL_BUTTON_LMASK);
+  motion(id, -3, 40, SDL_BUTTON_LMASK);  // dragged out past the left edge
+  button(id, SDL_MOUSEBUTTONUP, -3, 40);
+  pushKey(id, {SDLK_LSHIFT, KMOD_NONE}, SDL_KEYUP);
+  motion(id, 30, 31, 0);
+  SDL_Event leave{};
+  leave.type = SDL_WINDOWEVENT;
+  leave.window.windowID = id;
+  leave.window.event = SDL_WINDOWEVENT_LEAVE;
+  SDL_PushEvent(&leave);
+  pump();
+
+  std::vector<Seen> input;
+  for (const Seen& s : seen)
+    if (s.msg != WM_PAINT && s.hwnd == hwnd) input.push_back(s);
+  const std::vector<UINT> expected = {WM_KEYDOWN,
+                                      WM_MOUSEMOVE,
+                                      WM_MOUSEMOVE,
+                                      WM_LBUTTONDOWN,
+                                      WM_MOUSEMOVE,
+                                      WM_LBUTTONUP,
+                                      WM_MOUSEMOVE,
+                                      WM_MOUSELEAVE};
+  ASSERT_EQ(input.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(input[i].msg, expected[i]) << i;
+  EXPECT_EQ(input[1].lParam, makeLParam(11, 21));
+  EXPECT_EQ(input[1].wParam, MK_SHIFT);
+  EXPECT_EQ(input[2].lParam, makeLParam(12, 22));
+  EXPECT_EQ(input[3].wParam, MK_LBUTTON | MK_SHIFT);
+  EXPECT_EQ(input[4].wParam, MK_LBUTTON | MK_SHIFT);
+  EXPECT_EQ(xFromLParam(input[4].lParam), -3);
+  EXPECT_EQ(yFromLParam(input[4].lParam), 40);
+  EXPECT_EQ(input[5].wParam, MK_SHIFT) << "the released button is no longer held";
+  EXPECT_EQ(xFromLParam(input[5].lParam), -3);
+  EXPECT_EQ(input[6].wParam, 0u);
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_TRUE(shiftDuringDispatch[i]) << i;
+  EXPECT_FALSE(shiftDuringDispatch[6]);
+  EXPECT_FALSE(isKeyDown(VK_CONTROL));
 }
 
 TEST_F(PlatformTest, CloseRequestDestroysOnlyThatWindow) {
@@ -247,10 +428,11 @@ TEST_F(PlatformTest, ScriptedBoxesAreRecordedAndAnswered) {
   EXPECT_EQ(script.pending(), 0u);
 }
 
-TEST_F(PlatformTest, BoxThatCannotBeShownGetsTheEscapeAnswer) {
-  // The offscreen driver has no message boxes.
+TEST_F(PlatformTest, BoxThatCannotBeShownAnswersNothingButAnOkBoxStillOk) {
+  // The offscreen driver has no message boxes. 0 is "no answer": neither Yes nor Cancel.
   testing::LogCapture log;
-  EXPECT_EQ(messageBox({}, "text", "Use data?", MB_YESNOCANCEL), IDCANCEL);
+  EXPECT_EQ(messageBox({}, "text", "Use data?", MB_YESNOCANCEL | MB_ICONQUESTION), 0);
+  EXPECT_EQ(messageBox({}, "text", "caption", MB_YESNO), 0);
   EXPECT_EQ(messageBox({}, "text", "caption", MB_OK), IDOK);
   EXPECT_TRUE(log.contains("Message box \"Use data?\" could not be shown: no display\n"));
 }

@@ -298,15 +298,17 @@ TEST_F(SettingsFileTest, SaveKeepsTheModeFollowsSymlinksAndCanBeRepeated) {
   write("a=1\n", target);
   ::chmod(target.c_str(), 0640);
   fs::create_symlink(target, path_);
-  // Left over from a save that was cut short.
-  write("torn", target + ".saving");
+  // The user's own files that happen to carry the name of a temporary file stay untouched.
+  write("mine", target + ".saving");
+  write("mine too", path_ + ".saving");
 
   ConfigFile config(path_);
   config.setString("", "b", "2");
   ASSERT_TRUE(config.save());
   EXPECT_TRUE(fs::is_symlink(path_));
   EXPECT_EQ(read(target), "a=1\nb=2\n");
-  EXPECT_FALSE(fs::exists(target + ".saving"));
+  EXPECT_EQ(read(target + ".saving"), "mine");
+  EXPECT_EQ(read(path_ + ".saving"), "mine too");
   struct stat status;
   ASSERT_EQ(::stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);

@@ -1,27 +1,13 @@
 #include "settings/StdioFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
+
+#include "fileio/SaveFile.h"
 
 namespace epipolar {
-
-int FileOps::open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-ssize_t FileOps::write(int fd, const void* data, std::size_t length) {
-  return ::write(fd, data, length);
-}
-int FileOps::fsync(int fd) { return ::fsync(fd); }
-int FileOps::rename(const char* from, const char* to) { return ::rename(from, to); }
-int FileOps::ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
-
-FileOps& FileOps::system() {
-  static FileOps ops;
-  return ops;
-}
 
 StdioFile::StdioFile(std::string path, std::string mode, FileOps& ops) : ops_(ops) {
   open(path, mode);
@@ -114,110 +100,31 @@ bool StdioFile::writable() const {
   return stream_ != nullptr && mode_.find_first_of("+wa") != std::string::npos;
 }
 
-bool StdioFile::writeAllTo(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ops_.write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 bool StdioFile::replaceContent(std::string_view text) {
   if (!writable()) {
     errno = EBADF;
     return false;
   }
   if (std::fflush(stream_) != 0) return false;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path_.c_str(), nullptr), &std::free);
-  struct stat status;
-  if (real != nullptr && ::stat(real.get(), &status) == 0 && S_ISREG(status.st_mode)) {
-    const std::string target(real.get());
-    const std::string temporary = target + ".saving";
-    ::unlink(temporary.c_str());  // left over from a save that was cut short
-    const int fd =
-        ops_.open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
-    if (fd >= 0) {
-      // Keep the owner and mode of the file being replaced (open applied the umask).
-      if (::fchown(fd, status.st_uid, status.st_gid) != 0) {
-        // Only the owner or root may change it; a file of our own needs no change.
-      }
-      ::fchmod(fd, status.st_mode & 07777);
-      if (!writeAllTo(fd, text) || ops_.fsync(fd) != 0 ||
-          ops_.rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        errno = error;
-        return false;
-      }
-      // Make the rename itself durable.
-      const std::string directory = target.substr(0, target.find_last_of('/') + 1);
-      const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (directoryFd >= 0) {
-        ops_.fsync(directoryFd);
-        ::close(directoryFd);
-      }
-      // Continue on the new file: the old stream refers to the replaced one.
-      std::FILE* fresh = ::fdopen(fd, "r+");
-      if (fresh != nullptr) {
-        std::fclose(stream_);
-        stream_ = fresh;
-        std::rewind(stream_);
-      } else {
-        ::close(fd);
-        const std::string path = path_;
-        const std::string mode = mode_;
-        open(path, mode);
-      }
-      return true;
+  SaveOptions options;
+  options.create = false;
+  options.openDescriptor = ::fileno(stream_);
+  options.ops = &ops_;
+  const bool saved = saveFile(path_, text, Sync::kYes, options);
+  const int error = errno;
+  // After a rename the stream still refers to the replaced file: continue on the new one. If
+  // it cannot be opened, the old stream stays; a later save still goes to the path.
+  struct stat held, named;
+  if (saved && ::fstat(::fileno(stream_), &held) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+      (held.st_dev != named.st_dev || held.st_ino != named.st_ino)) {
+    std::FILE* fresh = std::fopen(path_.c_str(), (mode_ + "e").c_str());
+    if (fresh != nullptr) {
+      std::fclose(stream_);
+      stream_ = fresh;
     }
-  }
-  return rewriteInPlace(text);
-}
-
-bool StdioFile::rewriteInPlace(std::string_view text) {
-  const int fd = ::fileno(stream_);
-  struct stat status;
-  if (::fstat(fd, &status) != 0) return false;
-  if (status.st_nlink == 0) {
-    // The file was deleted while open: writing into it would keep nothing.
-    errno = ENOENT;
-    return false;
-  }
-  const bool regular = S_ISREG(status.st_mode);
-  // Keep the old bytes, to write them back if the rewrite fails part-way.
-  std::string old;
-  if (regular) {
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(old.size()));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return false;
-      if (got == 0) break;
-      old.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  auto put = [&](std::string_view content) {
-    if (::lseek(fd, 0, SEEK_SET) < 0 && regular) return false;
-    if (!writeAllTo(fd, content)) return false;
-    if (regular && ops_.ftruncate(fd, static_cast<off_t>(content.size())) != 0) return false;
-    return ops_.fsync(fd) == 0 || !regular;
-  };
-  const bool saved = put(text);
-  if (!saved) {
-    const int error = errno;
-    if (regular) put(old);
-    errno = error;
   }
   std::fseek(stream_, 0, SEEK_SET);
+  errno = error;
   return saved;
 }
 

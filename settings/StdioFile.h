@@ -13,51 +13,34 @@
 // exhaust memory. A read error ends reading as the end of the file would (`atEnd` turns true) and
 // sets `readFailed`.
 //
-// Writing: `replaceContent` swaps the whole file for a new text so that a crash, a kill or a
-// full disk leaves either the old or the new content, never a mix:
-//   1. the path is resolved through symbolic links to the real file;
-//   2. the new text goes to "<real file>.saving" beside it (a left-over file of that name is
-//      removed first), created with the real file's mode, then flushed and fsync'ed;
-//   3. it is renamed over the real file and the directory is fsync'ed; the stream then
-//      continues on the new file, so later saves and reads see the saved content.
-// When that temporary file cannot be created (for example a writable file in a read-only
-// directory), the text is written through the open stream from byte 0, the file is cut to the
-// new length and fsync'ed; if that fails part-way the old bytes are written back (this path
-// cannot survive a crash in the middle, which is why it is only the fallback). A file deleted
-// while open is neither written nor created again (ENOENT). Every failure leaves the old
-// content and returns false with errno describing the cause.
+// Writing: `replaceContent` swaps the whole content for a new text with the careful save of
+// fileio/SaveFile.h (fsync'ed, never creating a missing file): normally a temporary file renamed
+// over the path, so that a crash, a kill or a full disk leaves either the old or the new
+// content; the file is rewritten in place instead where a rename would lose its identity (a
+// symbolic link, a second hard link, an owner, group, ACL or extended attribute that the new file
+// could not be given) or where no temporary file can be created. The in-place rewrite goes
+// through the open stream's descriptor when that is still the file at the path, so a file made
+// read-only after it was opened can still be saved; when it fails part-way the old bytes are
+// written back. After a rename the stream continues on the new file, so later saves and reads
+// see the saved content. A file deleted while open is neither written nor created again
+// (ENOENT). Every failure leaves the old content and returns false with errno describing the
+// cause.
 //
-// The system calls that can fail on purpose in tests (creating the temporary file, write,
-// fsync, rename, ftruncate) go through a `FileOps` object.
+// The system calls that can fail on purpose in tests go through a `FileOps` object.
 //
 // Threads: a file is used by one thread at a time; no locks.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "fileio/FileOps.h"
+
 namespace epipolar {
 
 // Lines longer than this (in bytes, line end included) are dropped when read.
 inline constexpr std::size_t kMaxLineLength = 1 << 20;
-
-// The system calls of the save path. The default implementation calls the system; tests
-// derive from it to inject failures. Each returns what the system call returns and sets errno.
-class FileOps {
- public:
-  virtual ~FileOps() = default;
-  virtual int open(const char* path, int flags, mode_t mode);
-  virtual ssize_t write(int fd, const void* data, std::size_t length);
-  virtual int fsync(int fd);
-  virtual int rename(const char* from, const char* to);
-  virtual int ftruncate(int fd, off_t length);
-
-  // The process-wide instance that only calls the system.
-  static FileOps& system();
-};
 
 // The abstract file interface of the settings store.
 class File {
@@ -123,10 +106,6 @@ class StdioFile : public File {
   const std::string& mode() const { return mode_; }
 
  private:
-  bool replaceThroughTemporary(const std::string& target, std::string_view text);
-  bool rewriteInPlace(std::string_view text);
-  bool writeAllTo(int fd, std::string_view text);
-
   std::string path_;
   std::string mode_;
   std::FILE* stream_ = nullptr;

@@ -9,11 +9,12 @@
 // tested: squares are drawn in ascending d, so a larger d (nearer the viewer) covers a
 // smaller one.
 //
-// ballQuads is pure and needs no GL; drawBallScene issues the fixed-function GL calls and
-// must run on the thread whose GL context is current (the UI thread).
+// BallSet and ballQuads are pure and need no GL; drawBallScene issues the fixed-function GL calls
+// and must run on the thread whose GL context is current (the UI thread).
 #pragma once
 
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "geometry/Matrix.h"
@@ -40,6 +41,27 @@ struct BallQuad {
 // with swapped corners).
 inline constexpr float kInitialPointSize = 0.075f;
 inline constexpr double kPointSizeStep = 0.005;
+
+// The balls of the view and the size they are drawn at. Balls are only ever added, in the
+// order they are set; the size changes in steps of kPointSizeStep. UI thread only.
+class BallSet {
+ public:
+  const std::vector<TrackedPoint>& trackedPoints() const { return trackedPoints_; }
+  // Half the side of each ball's square in the view.
+  float pointSize() const { return pointSize_; }
+
+  void add(TrackedPoint ball) { trackedPoints_.push_back(std::move(ball)); }
+  // pointSize + kPointSizeStep, and pointSize - kPointSizeStep: summed in double precision,
+  // stored as float (the view's Left and Right keys).
+  void enlarge() { pointSize_ = static_cast<float>(pointSize_ + kPointSizeStep); }
+  void shrink() { pointSize_ = static_cast<float>(pointSize_ - kPointSizeStep); }
+  // Drops every ball (the teardown).
+  void clear() { trackedPoints_.clear(); }
+
+ private:
+  std::vector<TrackedPoint> trackedPoints_;
+  float pointSize_ = kInitialPointSize;
+};
 
 // The squares of `points` in draw order: ascending d; balls with equal d keep the order in
 // which they were set. `pointSize` is the half side s.

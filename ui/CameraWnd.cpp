@@ -1,7 +1,6 @@
 #include "ui/CameraWnd.h"
 
 #include <cmath>
-#include <memory>
 #include <mutex>
 
 #include "geometry/Epipolar.h"
@@ -24,45 +23,23 @@ double component(const Vector& v, int i) { return i < v.count() ? v[i] : 0.0; }
 
 }  // namespace
 
-CameraWnd::CameraWnd(CameraWndOwner* owner, Camera* camera, int x, int y)
-    : LiveImageWnd(camera, x, y), app(owner) {}
+CameraWnd::CameraWnd(CameraWndOwner* owner, Camera* camera, int side, int x, int y)
+    : LiveImageWnd(camera, x, y), app(owner), side_(side == 1 ? 1 : 0) {}
 
 CameraWnd::~CameraWnd() = default;
 
-int CameraWnd::side() const { return this == app->cameraWnd1 ? 1 : 0; }
+CameraWnd* CameraWnd::otherWindow() const { return app->cameraWindow(1 - side_); }
 
-CameraWnd* CameraWnd::otherWindow() const {
-  return this == app->cameraWnd0 ? app->cameraWnd1 : app->cameraWnd0;
-}
+// Tested under frameLock by the base swap: a UI-thread reader that set `paused` and then
+// passed through the lock once knows that no swap is in progress and none will start.
+bool CameraWnd::acceptsFrames() const { return !app->paused(); }
 
-void CameraWnd::onFrame(Image* newFrame) {
-  std::unique_ptr<Image> incoming(newFrame);
-  std::unique_ptr<Image> replaced;
-  {
-    // Tested under the lock: a UI-thread reader that set `paused` and then passed through
-    // this lock once knows that no swap is in progress and none will start.
-    std::lock_guard lock(frameLock);
-    if (app->paused.load()) {
-      // Dropped unseen; the frame already shown, delivered again, stays shown.
-      if (incoming.get() == frame) incoming.release();
-      return;
-    }
-    if (incoming != nullptr && incoming.get() != frame) {
-      replaced.reset(frame);
-      frame = incoming.release();
-    } else {
-      incoming.release();  // the frame already shown, or none: nothing changes hands
-    }
-  }
-  replaced.reset();
-  invalidate();
-  app->invalidateView();
-}
+void CameraWnd::frameShown() { app->invalidateView(); }
 
 void CameraWnd::pauseAndSettle() {
-  app->paused.store(true);
-  for (CameraWnd* window : {app->cameraWnd0, app->cameraWnd1}) {
-    if (window != nullptr) std::lock_guard lock(window->frameLock);
+  app->setPaused(true);
+  for (int windowSide : {0, 1}) {
+    if (CameraWnd* window = app->cameraWindow(windowSide)) std::lock_guard lock(window->frameLock);
   }
 }
 
@@ -78,8 +55,7 @@ void CameraWnd::frameSize(int& width, int& height) {
 }
 
 Vector CameraWnd::epipolarLineFor(const Vector& point, const CameraWnd* window) const {
-  const Matrix& F = app->fundamental;
-  return window == app->cameraWnd1 ? F.transpose() * point : F * point;
+  return app->calibration().epipolarLine(point, window->side());
 }
 
 void CameraWnd::showEpipolarLine(const Vector& line) {
@@ -100,10 +76,10 @@ void CameraWnd::showEpipolarLine(const Vector& line) {
 }
 
 void CameraWnd::showCorrespondence(int index) {
-  app->currentCorrespondence = index;
+  app->pairs().setCurrentCorrespondence(index);
   CameraWnd* other = otherWindow();
-  const auto count = static_cast<long long>(app->correspondences.size());
-  if (index < 0 || index >= count) {
+  const Correspondence* shown = app->pairs().find(index);
+  if (shown == nullptr) {
     // Stepping past either end clears both windows; the index is kept as it is, so as many
     // steps back are needed before a correspondence shows again.
     for (CameraWnd* window : {this, other}) {
@@ -111,7 +87,7 @@ void CameraWnd::showCorrespondence(int index) {
       window->showLine = false;
     }
   } else {
-    const Correspondence& pair = app->correspondences[static_cast<size_t>(index)];
+    const Correspondence& pair = *shown;
     const Vector point0 = point3(pair.x0, pair.y0, 1.0);
     const Vector point1 = point3(pair.x1, pair.y1, 1.0);
     marker = side() == 0 ? point0 : point1;
@@ -170,7 +146,7 @@ void CameraWnd::rightClick(double x, double y) {
   // nothing to find.
   if (!canSearchFrom(x, y)) return;
   CameraWnd* other = otherWindow();
-  const MatchPoint match = app->findMatch(this, x, y);
+  const ImagePosition match = app->findMatch(this, x, y);
   other->marker = point3(match.x, match.y, 0.0);
   other->invalidate();
 }
@@ -183,8 +159,8 @@ void CameraWnd::setBall(double x, double y) {
     if (frame == nullptr || !frame->containsPoint(x, y)) return;
     colour = frame->pixel(static_cast<int>(x), static_cast<int>(y));
   }
-  const MatchPoint match = app->findMatch(this, x, y);
-  const Vector& e = app->epipole1;
+  const ImagePosition match = app->findMatch(this, x, y);
+  const Vector& e = app->calibration().epipole1();
   const double dx = match.x - component(e, 0);
   const double dy = match.y - component(e, 1);
   const double depth = 0.001 * (dx * dx + dy * dy);
@@ -194,7 +170,7 @@ void CameraWnd::setBall(double x, double y) {
   DebugStream.flush();
 
   otherWindow()->marker = point3(match.x, match.y, 1.0);
-  app->trackedPoints.push_back(TrackedPoint{position, colour});
+  app->balls().add(TrackedPoint{position, colour});
   app->invalidateView();
 }
 
@@ -235,7 +211,7 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       paint();
       return 0;
     case WM_LBUTTONDOWN:
-      if (app->calibrated) {
+      if (app->calibration().calibrated()) {
         leftClickCalibrated(x, y);
       } else {
         app->addClick(this, x, y);
@@ -257,10 +233,10 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN:
       switch (wParam) {
         case VK_LEFT:
-          showCorrespondence(app->currentCorrespondence - 1);
+          showCorrespondence(app->pairs().currentCorrespondence() - 1);
           return 0;
         case VK_RIGHT:
-          showCorrespondence(app->currentCorrespondence + 1);
+          showCorrespondence(app->pairs().currentCorrespondence() + 1);
           return 0;
         case 'C':
           app->calibrate();
@@ -269,7 +245,7 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           showEdges();
           return 0;
         case 'P':
-          app->paused.store(!app->paused.load());
+          app->togglePaused();
           return 0;
         case 'X':
           compareColours();

@@ -23,12 +23,14 @@
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
 //
-// Frames: onFrame (capture thread) tests the owner's `paused` while holding frameLock, so a
-// UI-thread reader may either hold frameLock itself or set `paused` and then take and release
-// frameLock once (pauseAndSettle), after which the frame cannot change until `paused` clears.
+// Frames: the base swap (LiveImageWnd::onFrame, capture thread) asks acceptsFrames(), the
+// owner's `paused` negated, while holding frameLock, so a UI-thread reader may either hold
+// frameLock itself or set `paused` and then take and release frameLock once
+// (pauseAndSettle), after which the frame cannot change until `paused` clears.
 //
-// Threads: onFrame on the camera's thread; everything else on the UI thread. The owner starts
-// the camera after construction and stops it before deleting the window (LiveImageWnd.h).
+// Threads: acceptsFrames and frameShown on the camera's thread; everything else on the UI
+// thread. The owner starts the camera after construction and stops it before deleting the
+// window (LiveImageWnd.h).
 #pragma once
 
 #include "capture/Camera.h"
@@ -40,18 +42,16 @@ namespace epipolar {
 
 class CameraWnd : public LiveImageWnd {
  public:
-  // A window for `camera` at (x, y) owned by `app`; zero line and marker, no line shown.
-  CameraWnd(CameraWndOwner* app, Camera* camera, int x, int y);
+  // Window (`side`) for `camera` at (x, y) owned by `app`, side 0 or 1; zero line and marker,
+  // no line shown.
+  CameraWnd(CameraWndOwner* app, Camera* camera, int side, int x, int y);
   ~CameraWnd() override;
 
   LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
-  // Drops the frame while the owner is paused (tested under frameLock); otherwise swaps it
-  // in, repaints this window and asks the owner to repaint the view.
-  void onFrame(Image* newFrame) override;
 
   // 0 for window (0), 1 for window (1).
-  int side() const;
-  // The other camera window.
+  int side() const { return side_; }
+  // The other camera window (the owner's window of the other side).
   CameraWnd* otherWindow() const;
 
   // The epipolar line, in the other image, of `point` (x, y, w) of `window`: F * p for a
@@ -76,6 +76,12 @@ class CameraWnd : public LiveImageWnd {
   bool showLine = false;
   Vector marker{3};
 
+ protected:
+  // Frames are dropped while the owner is paused.
+  bool acceptsFrames() const override;
+  // Each frame not dropped also asks the owner to repaint the view.
+  void frameShown() override;
+
  private:
   void paint();
   // True when this frame holds (x, y) and the other window holds a frame.
@@ -86,6 +92,8 @@ class CameraWnd : public LiveImageWnd {
   void compareColours();
   // E: pauses both cameras and shows this window's edge picture; without a frame, nothing.
   void showEdges();
+
+  const int side_;
 };
 
 }  // namespace epipolar

@@ -28,16 +28,23 @@ void LiveImageWnd::startCamera() { camera->start(&LiveImageWnd::frameCallback, t
 void LiveImageWnd::stopCamera() { camera->stop(); }
 
 void LiveImageWnd::onFrame(Image* newFrame) {
-  Image* replaced = nullptr;
-  if (newFrame != nullptr) {
+  Image* discarded = nullptr;
+  bool accepted = false;
+  {
     std::lock_guard lock(frameLock);
-    if (newFrame != frame) {
-      replaced = frame;
+    accepted = acceptsFrames();
+    if (!accepted) {
+      // Dropped unseen; the frame already shown, handed in again, stays shown.
+      if (newFrame != frame) discarded = newFrame;
+    } else if (newFrame != nullptr && newFrame != frame) {
+      discarded = frame;
       frame = newFrame;
     }
   }
-  delete replaced;  // outside the lock: painting never waits for a deletion
+  delete discarded;  // outside the lock: painting never waits for a deletion
+  if (!accepted) return;
   invalidate();
+  frameShown();
 }
 
 LRESULT LiveImageWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -40,10 +40,12 @@ class LiveImageWnd : public ImageWnd {
   // Stops delivery; returns when no frame is being delivered. Call before deleting.
   void stopCamera();
 
-  // Slot 5. Takes ownership of `newFrame`. If it is not the frame shown, swaps it in under
-  // frameLock and deletes the previous frame after releasing the lock; the same frame again
-  // deletes nothing. Then invalidates the window, in every case. A null frame is ignored
-  // apart from the invalidate.
+  // Slot 5; the one place where frames change hands. Takes ownership of `newFrame`. Under
+  // frameLock it asks acceptsFrames(): when that is false the frame is dropped unseen (and
+  // deleted, unless it is the frame shown, which stays shown) and nothing else happens.
+  // Otherwise a frame that is not the one shown is swapped in, and the previous frame is
+  // deleted after the lock is released; the same frame again, or a null one, changes nothing.
+  // Then the window is invalidated and frameShown() called.
   virtual void onFrame(Image* newFrame);
 
   // Any WM_KEYDOWN requests a snapshot from the camera, then goes on to ImageWnd handling.
@@ -53,6 +55,14 @@ class LiveImageWnd : public ImageWnd {
   static void frameCallback(std::unique_ptr<Image> frame, void* context);
 
   Camera* camera;
+
+ protected:
+  // Hooks of onFrame, on the capture thread. acceptsFrames runs while frameLock is held, so
+  // a reader that changes its answer and then takes and releases frameLock once knows that
+  // no swap is in progress and none will start. frameShown runs after the invalidate of
+  // every frame not dropped. By default every frame is accepted and nothing more is done.
+  virtual bool acceptsFrames() const { return true; }
+  virtual void frameShown() {}
 };
 
 }  // namespace epipolar

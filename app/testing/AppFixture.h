@@ -14,6 +14,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/testing/FakeCamera.h"
 #include "log/testing/LogCapture.h"
@@ -103,6 +105,17 @@ inline std::string matrixKeys(const double (&values)[9]) {
   std::ostringstream text;
   for (int i = 0; i < 9; ++i) text << "mat" << i << "=" << values[i] << "\n";
   return text.str();
+}
+
+// The log lines that start with `prefix`, in order. Tests pick lines by what they say, so a
+// line added elsewhere in the log leaves them unaffected.
+inline std::vector<std::string> linesStartingWith(const LogCapture& log,
+                                                  const std::string& prefix) {
+  std::vector<std::string> found;
+  for (std::string& line : log.lines()) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(std::move(line));
+  }
+  return found;
 }
 
 inline LPARAM at(int x, int y) {

@@ -121,7 +121,7 @@ std::optional<CaptureFormat> chooseCaptureFormat(const GstCaps* offered) {
   int chosenIndex = -1;
   int chosenWidth = std::numeric_limits<int>::max();
   for (guint i = 0; i < gst_caps_get_size(offered); ++i) {
-    const int width = smallestWidthAbove(gst_caps_get_structure(offered, i), minCaptureWidth);
+    const int width = smallestWidthAbove(gst_caps_get_structure(offered, i), kMinCaptureWidth);
     if (width != 0 && width < chosenWidth) {
       chosenIndex = static_cast<int>(i);
       chosenWidth = width;

@@ -1,6 +1,6 @@
 // Choice of a device's capture format from the caps it offers.
 //
-// The rule: the first mode wider than 600 pixels (`minCaptureWidth`, strictly), with no
+// The rule: the first mode wider than 600 pixels (`kMinCaptureWidth`, strictly), with no
 // choice at all when no mode is that wide (the device then keeps the format that
 // negotiation gives it).
 //
@@ -25,7 +25,7 @@
 
 namespace epipolar::gst {
 
-inline constexpr int minCaptureWidth = 600;
+inline constexpr int kMinCaptureWidth = 600;
 
 struct CaptureFormat {
   CapsPtr caps;  // one fixed structure
@@ -42,7 +42,7 @@ int largestWidth(const GstStructure* structure);
 // Smallest width of the structure that is strictly greater than `limit`; 0 when none is.
 int smallestWidthAbove(const GstStructure* structure, int limit);
 
-// The chosen format, or nothing when no mode is wider than `minCaptureWidth`.
+// The chosen format, or nothing when no mode is wider than `kMinCaptureWidth`.
 std::optional<CaptureFormat> chooseCaptureFormat(const GstCaps* offered);
 // The same over caps written as text, e.g. "video/x-raw,width=640,height=480; ...".
 std::optional<CaptureFormat> chooseCaptureFormat(const char* offeredText);

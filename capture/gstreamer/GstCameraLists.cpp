@@ -145,7 +145,7 @@ void printDeviceList(std::ostream& out) {
       out << "  capture format: " << text << "\n";
       g_free(text);
     } else {
-      out << "  capture format: as negotiated (no mode wider than " << gst::minCaptureWidth
+      out << "  capture format: as negotiated (no mode wider than " << gst::kMinCaptureWidth
           << " pixels)\n";
     }
   }

@@ -18,7 +18,7 @@ start_app_signalled() {
 }
 
 no_leftovers() {
-  [ ! -e cams.conf.saving ] || fail "a temporary file was left behind"
+  ! compgen -G '.cams.conf.*' >/dev/null || fail "a temporary file was left behind"
 }
 
 for round in $(seq "$ROUNDS"); do

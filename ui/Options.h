@@ -1,0 +1,23 @@
+// The program's options: what the command line chose, handed down once from main through
+// runEpipolar and StereoApp to the windows and the algorithms.
+//
+// Default-constructed, every field selects the classic program: each log line, box, file and
+// result exactly as without options. A mode or switch that later work adds goes here, as a
+// field whose default keeps that behaviour, never as a global. The frame sources are not
+// options of the run: main picks the camera list from the command line before the run starts.
+//
+// Built by app/CommandLine; declared in ui/ so that the camera windows can read it without
+// including app/. Plain data, copied once into StereoApp and read only afterwards (any
+// thread may read it).
+#pragma once
+
+namespace epipolar {
+
+struct Options {
+  // --assist: the assisted mode. Parsed and handed down; nothing reads it yet.
+  bool assist = false;
+
+  friend bool operator==(const Options&, const Options&) = default;
+};
+
+}  // namespace epipolar

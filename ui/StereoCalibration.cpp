@@ -1,0 +1,28 @@
+#include "ui/StereoCalibration.h"
+
+#include "geometry/Calibration.h"
+#include "geometry/Epipolar.h"
+
+namespace epipolar {
+
+bool StereoCalibration::calibrate(std::span<const Correspondence> pairs) {
+  if (!epipolar::calibrate(pairs, fundamental_, epipole0_, epipole1_)) return false;
+  calibrated_ = true;
+  return true;
+}
+
+void StereoCalibration::restore(const Matrix& F, bool use) {
+  fundamental_ = F;
+  computeEpipoles(fundamental_, epipole0_, epipole1_);
+  calibrated_ = use;
+}
+
+Matrix StereoCalibration::epipolarMatrix(int side) const {
+  return epipolar::epipolarMatrix(fundamental_, side == 1);
+}
+
+Vector StereoCalibration::epipolarLine(const Vector& point, int side) const {
+  return side == 1 ? fundamental_.transpose() * point : fundamental_ * point;
+}
+
+}  // namespace epipolar
