@@ -45,12 +45,12 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
+#include "capture/VirtualDepth.h"
 #include "vision/AutomaticPairs.h"
 #include "vision/Disparity.h"
 #include "vision/ImageMat.h"
 #include "vision/Rectification.h"
 #include "vision/testing/RigPair.h"
-#include "vision/testing/RigTruth.h"
 
 namespace epipolar {
 namespace {
@@ -266,11 +266,16 @@ void reportRig(const bench::MedianReporter& reporter) {
 
   DisparityMatcher matcher(in.rectification, kVga, kVga);
   const DisparityMap map = matcher.compute(*rig.frame0, *rig.frame1);
-  const testing::TrueDisparity truth =
-      testing::trueDisparity(*rig.scene, in.rectification, rig.seconds);
+  const Rectification& r = in.rectification;
+  const TrueDisparity truth = trueDisparity(*rig.scene,
+                                            Mat3::fromRowMajor(r.H0),
+                                            Mat3::fromRowMajor(r.H1),
+                                            r.width,
+                                            r.height,
+                                            rig.seconds);
   long counted = 0, valid = 0, good = 0;
-  for (size_t k = 0; k < truth.counted.size(); ++k) {
-    if (!truth.counted[k]) continue;
+  for (size_t k = 0; k < truth.valid.size(); ++k) {
+    if (!truth.valid[k]) continue;
     ++counted;
     if (std::isnan(map.disparity[k])) continue;
     ++valid;

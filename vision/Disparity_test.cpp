@@ -7,8 +7,8 @@
 #include <limits>
 #include <opencv2/core.hpp>
 
+#include "capture/VirtualDepth.h"
 #include "vision/testing/RigPair.h"
-#include "vision/testing/RigTruth.h"
 
 namespace epipolar {
 namespace {
@@ -31,10 +31,15 @@ TEST(DisparityTest, RigMapCoversWhatBothCamerasSeeAndMatchesTheTruth) {
   const DisparityMap map = matcher.compute(*rig.frame0, *rig.frame1);
   ASSERT_EQ(map.width, r.width);
   ASSERT_EQ(map.height, r.height);
-  const testing::TrueDisparity truth = testing::trueDisparity(*rig.scene, r, rig.seconds);
+  const TrueDisparity truth = trueDisparity(*rig.scene,
+                                            Mat3::fromRowMajor(r.H0),
+                                            Mat3::fromRowMajor(r.H1),
+                                            r.width,
+                                            r.height,
+                                            rig.seconds);
   long counted = 0, valid = 0, good = 0;
-  for (size_t k = 0; k < truth.counted.size(); ++k) {
-    if (!truth.counted[k]) continue;
+  for (size_t k = 0; k < truth.valid.size(); ++k) {
+    if (!truth.valid[k]) continue;
     ++counted;
     if (std::isnan(map.disparity[k])) continue;
     ++valid;

@@ -3,11 +3,12 @@
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
-#include "capture/Snapshot.h"
 #include "capture/gstreamer/GstRuntime.h"
+#include "fileio/SaveFile.h"
 
 namespace epipolar {
 namespace {
@@ -115,8 +116,10 @@ bool writeEncoded(const std::string& path,
     error = "Cannot write " + path + ": " + error;
     return false;
   }
-  if (!writeFileReplacing(path, png.data(), png.size(), error)) {
-    error = "Cannot write " + path + ": " + error;
+  if (!saveFile(path,
+                std::string_view(reinterpret_cast<const char*>(png.data()), png.size()),
+                Sync::kNo)) {
+    error = "Cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;

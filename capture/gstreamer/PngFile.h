@@ -2,9 +2,9 @@
 // Image, and 16-bit grey from a row-major array (disparity maps x 256, for example).
 //
 // Units: pixels; rows are written top row first, as every PNG reader expects.
-// Files: the encoded bytes go to the file through a temporary file and a rename
-// (writeFileReplacing, capture/Snapshot.h), so a failure leaves any earlier file untouched and
-// no partial file behind. The mode is 0666 less the umask.
+// Files: the encoded bytes replace the file's whole content through the one careful save
+// (fileio/SaveFile.h), so a failure leaves any earlier file as it was and no partial file
+// behind; a new file gets mode 0666 less the umask.
 // Threads: callable from any thread, also from several at once; each call builds and drops
 // its own pipeline. GStreamer is initialised on first use.
 // Failure: false, with `error` set to one line naming the reason (a picture without pixels, a

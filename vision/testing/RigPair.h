@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/VirtualScene.h"
+#include "capture/VirtualView.h"
 #include "geometry/Correspondence.h"
 #include "geometry/Residuals.h"
 #include "vision/AutomaticPairs.h"
@@ -30,8 +31,7 @@ inline const RigPair& rigPair() {
     VirtualView view0(p->scene, 0, 11), view1(p->scene, 1, 12);
     p->frame0 = view0.renderFrame(p->seconds);
     p->frame1 = view1.renderFrame(p->seconds);
-    const Matrix3 F = p->scene->trueFundamental();
-    for (int i = 0; i < 9; ++i) p->trueF[i] = F[i / 3][i % 3];
+    p->trueF = p->scene->trueFundamental().rowMajor();
     for (const RigLandmark& l : p->scene->landmarks()) {
       p->landmarks.push_back({l.x0, l.y0, l.x1, l.y1});
     }
