@@ -156,10 +156,10 @@ TEST_F(StereoAppSetUp, QuestionsThatCannotBeShownCountAsNoAndStartUpGoesOn) {
   writeSettings(matrixKeys(kTranslationF) + "matrixStored=true\n" + storedPoints(2));
   {
     StereoApp app(camera0.get(), camera1.get(), "cams.conf");
-    EXPECT_EQ(app.fundamental, Matrix(kTranslationF, 3, 3));
-    EXPECT_EQ(app.epipole1.count(), 3);
-    EXPECT_FALSE(app.calibrated);
-    EXPECT_TRUE(app.correspondences.empty());
+    EXPECT_EQ(app.calibration().fundamental(), Matrix(kTranslationF, 3, 3));
+    EXPECT_EQ(app.calibration().epipole1().count(), 3);
+    EXPECT_FALSE(app.calibration().calibrated());
+    EXPECT_TRUE(app.pairs().correspondences().empty());
     EXPECT_EQ(app.cameraWnd1->getTitle(), "(1) Right cam");
   }
   const std::string unshown = "Message box \"Use data?\" could not be shown: no display";
@@ -434,12 +434,12 @@ TEST_F(StereoAppRun, SystemKeysAndPointerMotionReleaseAndLeaveChangeNothing) {
   }
   drainMessages();
   EXPECT_EQ(camera0->snapshotRequests.load() + camera1->snapshotRequests.load(), 0);
-  EXPECT_FALSE(app.paused.load());
+  EXPECT_FALSE(app.paused());
   EXPECT_FALSE(app.edgeWnd[0] || app.edgeWnd[1]);
-  EXPECT_EQ(app.currentCorrespondence, -1);
-  EXPECT_EQ(app.pointSize, 0.075f);
-  EXPECT_EQ(app.pendingSource, -1);
-  EXPECT_TRUE(app.correspondences.empty());
+  EXPECT_EQ(app.pairs().currentCorrespondence(), -1);
+  EXPECT_EQ(app.balls().pointSize(), 0.075f);
+  EXPECT_EQ(app.pairs().pendingSource(), -1);
+  EXPECT_TRUE(app.pairs().correspondences().empty());
   EXPECT_TRUE(isWindow(app.cameraWnd0->hwnd));
   EXPECT_EQ(log.text(), "");
 }

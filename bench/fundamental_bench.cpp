@@ -29,7 +29,9 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
+#include "bench/TwoViewData.h"
 #include "geometry/Fundamental.h"
+#include "geometry/FundamentalReference.h"
 #include "log/DebugStream.h"
 
 namespace epipolar {
@@ -41,30 +43,6 @@ double cpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-// Two cameras 0.8 units apart with a slight rotation, at f = 700 px, 640x480; points 4 to 8
-// units away; 0.3 px noise; outliers are random pairs.
-std::vector<Correspondence> syntheticScene(int n, double outlierShare, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 0.3);
-  const double f = 700, cx = 320, cy = 240, angle = 0.08, c = std::cos(angle), s = std::sin(angle);
-  std::vector<Correspondence> records;
-  for (int k = 0; k < n; ++k) {
-    if (unit(rng) < outlierShare) {
-      records.push_back({640 * unit(rng), 480 * unit(rng), 640 * unit(rng), 480 * unit(rng)});
-      continue;
-    }
-    const double X = -2 + 4 * unit(rng), Y = -1.5 + 3 * unit(rng), Z = 4 + 4 * unit(rng);
-    // Rotation about y, then a sideways and slightly forward shift.
-    const double X1 = c * X + s * Z - 0.8, Y1 = Y + 0.05, Z1 = -s * X + c * Z + 0.1;
-    records.push_back({f * X / Z + cx + noise(rng),
-                       f * Y / Z + cy + noise(rng),
-                       f * X1 / Z1 + cx + noise(rng),
-                       f * Y1 / Z1 + cy + noise(rng)});
-  }
-  return records;
 }
 
 // Counts the "Run " lines. The text is dropped, or with `fd` >= 0 written there with one
@@ -91,13 +69,13 @@ struct BaselineInput {
 };
 
 std::vector<BaselineInput> baselineInputs() {
-  const std::vector<Correspondence> records = syntheticScene(64, 0.4, 42);
+  const std::vector<Correspondence> records = bench::syntheticScene(64, 0.4, 42);
   RandSequence random;
   std::vector<BaselineInput> inputs(256);
   for (BaselineInput& input : inputs) {
-    const std::vector<Correspondence> sample = shuffledSample(records, random);
-    const Matrix T0 = normalisingTransform(sample, 0);
-    const Matrix T1 = normalisingTransform(sample, 1);
+    const std::vector<Correspondence> sample = shuffledSampleReference(records, random);
+    const Matrix T0 = normalisingTransformReference(sample, 0);
+    const Matrix T1 = normalisingTransformReference(sample, 1);
     for (int k = 0; k < 8; ++k) {
       const Vector p = T0 * homogeneousPoint(sample[k].x0, sample[k].y0);
       const Vector q = T1 * homogeneousPoint(sample[k].x1, sample[k].y1);
@@ -177,7 +155,7 @@ std::map<std::pair<int, int>, RunTotals>& runTotals() {
 void BM_EstimateFundamental(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const double outlierShare = static_cast<double>(state.range(1)) / 100.0;
-  const std::vector<Correspondence> records = syntheticScene(n, outlierShare, 42);
+  const std::vector<Correspondence> records = bench::syntheticScene(n, outlierShare, 42);
   BareDecompositions bare;
   RunCounter counter;
   double estimateSeconds = 0.0;
@@ -217,7 +195,7 @@ BENCHMARK(BM_EstimateFundamental)
 // standard-error sink does, and projects it onto the bound ("worst_s").
 void BM_RunLimitWorstCase(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const std::vector<Correspondence> records = syntheticScene(n, 1.0, 5);
+  const std::vector<Correspondence> records = bench::syntheticScene(n, 1.0, 5);
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   RunCounter counter(devNull);
   double seconds = 0.0;
@@ -265,15 +243,15 @@ void printRunFigures() {
 // The estimation loop scores models with the two-at-a-time path; it must agree bit for bit
 // with the plain one on the benchmark's own scene.
 bool fastScoreMatchesPlainScore() {
-  const std::vector<Correspondence> records = syntheticScene(512, 0.4, 42);
+  const std::vector<Correspondence> records = bench::syntheticScene(512, 0.4, 42);
   RunCounter counter;
   RandSequence random;
   Matrix T0, T1, F(3, 3);
   estimateFundamental(records, T0, T1, F, random);
   std::array<double, 9> values;
   std::copy(F.data(), F.data() + 9, values.begin());
-  const EpipolarErrorResult plain = epipolarError(F, records);
-  const EpipolarErrorResult fast = epipolarErrorFast(values, records);
+  const EpipolarErrorResult plain = epipolarErrorReference(F, records);
+  const EpipolarErrorResult fast = epipolarError(values, records);
   if (plain.inliers == fast.inliers && std::memcmp(&plain.error, &fast.error, sizeof(double)) == 0)
     return true;
   std::fprintf(stderr,
@@ -286,22 +264,6 @@ bool fastScoreMatchesPlainScore() {
 }
 
 // ---- accuracy on real scenes ----
-
-bool readRows(const std::filesystem::path& file,
-              int columns,
-              std::vector<std::vector<double>>& rows) {
-  std::ifstream in(file);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::vector<double> row(static_cast<size_t>(columns));
-    for (double& value : row) fields >> value;
-    if (fields) rows.push_back(std::move(row));
-  }
-  return true;
-}
 
 std::vector<Correspondence> toCorrespondences(const std::vector<std::vector<double>>& rows) {
   std::vector<Correspondence> records;
@@ -337,8 +299,8 @@ std::vector<Correspondence> ontoReference(const Matrix& Fgt, std::vector<Corresp
 
 void reportScene(const std::filesystem::path& dir, const std::string& name) {
   std::vector<std::vector<double>> corrRows, fRows, labelRows, checkRows;
-  if (!readRows(dir / "corr.txt", 4, corrRows) || !readRows(dir / "F_gt.txt", 3, fRows) ||
-      fRows.size() != 3 || corrRows.size() < 8) {
+  if (!bench::readRows(dir / "corr.txt", 4, corrRows) ||
+      !bench::readRows(dir / "F_gt.txt", 3, fRows) || fRows.size() != 3 || corrRows.size() < 8) {
     return;
   }
   double f[9];
@@ -348,9 +310,10 @@ void reportScene(const std::filesystem::path& dir, const std::string& name) {
 
   // Check pairs: hand-marked ones when given, else the labelled inliers, else all pairs.
   std::vector<Correspondence> check;
-  if (readRows(dir / "vpts.txt", 4, checkRows) && !checkRows.empty()) {
+  if (bench::readRows(dir / "vpts.txt", 4, checkRows) && !checkRows.empty()) {
     check = toCorrespondences(checkRows);
-  } else if (readRows(dir / "labels.txt", 1, labelRows) && labelRows.size() == records.size()) {
+  } else if (bench::readRows(dir / "labels.txt", 1, labelRows) &&
+             labelRows.size() == records.size()) {
     for (size_t k = 0; k < records.size(); ++k)
       if (labelRows[k][0] > 0) check.push_back(records[k]);
   } else {
@@ -364,7 +327,7 @@ void reportScene(const std::filesystem::path& dir, const std::string& name) {
   const double start = cpuSeconds();
   estimateFundamental(records, T0, T1, F, random);
   const double ms = (cpuSeconds() - start) * 1e3;
-  const EpipolarErrorResult fit = epipolarError(F, records);
+  const EpipolarErrorResult fit = epipolarErrorReference(F, records);
   std::printf(
       "%-20s %5zu pairs %6ld runs %8.2f ms %4d inliers  estimate %8.3f px  (F_gt on raw check "
       "pairs %6.3f px, %zu pairs)\n",
@@ -399,17 +362,8 @@ void reportRealScenes(const std::filesystem::path& root) {
 }  // namespace epipolar
 
 int main(int argc, char** argv) {
-  std::filesystem::path data =
-      std::filesystem::path(EPIPOLAR_SOURCE_DIR) / ".." / "shared" / "data";
-  if (const char* env = std::getenv("EPIPOLAR_DATA")) data = env;
-  std::vector<char*> args;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--data=", 7) == 0) {
-      data = argv[i] + 7;
-    } else {
-      args.push_back(argv[i]);
-    }
-  }
+  std::vector<char*> args(argv, argv + argc);
+  const std::filesystem::path data = epipolar::bench::dataFolder(EPIPOLAR_SOURCE_DIR, args);
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
@@ -417,6 +371,6 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   if (!epipolar::fastScoreMatchesPlainScore()) return 1;
   epipolar::printRunFigures();
-  epipolar::reportRealScenes(data.lexically_normal());
+  epipolar::reportRealScenes(data);
   return 0;
 }

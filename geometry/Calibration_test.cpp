@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
+#include "geometry/Residuals.h"
 #include "log/testing/LogCapture.h"
 
 namespace epipolar {
@@ -100,6 +102,97 @@ TEST(Calibrate, AMalformedMatrixIsReplacedBeforeItIsUsed) {
   EXPECT_TRUE(calibrate(pairs, F, e0, e1));
   EXPECT_EQ(F.rows(), 3);
   EXPECT_EQ(F.cols(), 3);
+}
+
+std::string pairLine(int number, double residual, bool inlier) {
+  char text[96];
+  std::snprintf(text,
+                sizeof text,
+                "Pair %d: residual %.2f px %s",
+                number,
+                residual,
+                inlier ? "inlier" : "outlier");
+  return text;
+}
+
+TEST(Calibrate, TheAccurateMethodLogsASummaryAndOneLinePerPair) {
+  std::vector<Correspondence> pairs = rigCorrespondences(30);
+  pairs[4].y1 += 40;  // two false matches
+  pairs[17].y0 -= 25;
+  Matrix F(3, 3);
+  Vector e0, e1;
+  FundamentalOptions options;
+  options.method = FundamentalMethod::kAccurate;
+  FundamentalReport report;
+  LogCapture log;
+  ASSERT_TRUE(calibrate(pairs, F, e0, e1, options, &report));
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_EQ(lines.size(), 1u + 1u + 30u + 2u) << log.text();
+  EXPECT_EQ(lines[0], "Working with 30 matches");
+  // The summary read back and written again must give the same text: the formats are exact.
+  int inliers = 0, count = 0;
+  double rms = -1.0, ms = -1.0;
+  ASSERT_EQ(
+      std::sscanf(lines[1].c_str(),
+                  "Accurate calibration: %d of %d pairs are inliers, RMS error %lf px, %lf ms",
+                  &inliers,
+                  &count,
+                  &rms,
+                  &ms),
+      4)
+      << lines[1];
+  char summary[160];
+  std::snprintf(summary,
+                sizeof summary,
+                "Accurate calibration: %d of %d pairs are inliers, RMS error %.2f px, %.1f ms",
+                inliers,
+                count,
+                rms,
+                ms);
+  EXPECT_EQ(lines[1], summary);
+  EXPECT_EQ(inliers, 28);
+  EXPECT_EQ(count, 30);
+  EXPECT_EQ(rms, 0.0);  // exact pairs
+  EXPECT_GE(ms, 0.0);
+  Matrix3x3 f;
+  std::copy(F.data(), F.data() + 9, f.begin());
+  for (int k = 0; k < 30; ++k) {
+    EXPECT_EQ(lines[2 + k], pairLine(k + 1, sampsonDistance(f, pairs[k]), k != 4 && k != 17));
+  }
+  std::ostringstream epipole0, epipole1;
+  epipole0 << "Epipole 0: " << e0;
+  epipole1 << "Epipole 1: " << e1;
+  EXPECT_EQ(lines[32], epipole0.str());
+  EXPECT_EQ(lines[33], epipole1.str());
+  // F as the described calibration keeps it: 3x3, pixels, here of unit norm.
+  double norm = 0.0;
+  for (double v : f) norm += v * v;
+  EXPECT_NEAR(norm, 1.0, 1e-12);
+  EXPECT_EQ(f, report.F);
+}
+
+TEST(Calibrate, TheAccurateMethodWarnsOnItsOwnLinesAndRefusesTooFewPairs) {
+  FundamentalOptions options;
+  options.method = FundamentalMethod::kAccurate;
+  Matrix F(3, 3);
+  Vector e0, e1;
+  {
+    LogCapture log;
+    EXPECT_FALSE(calibrate(rigCorrespondences(7), F, e0, e1, options));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Can't calibrate, too few points"});
+  }
+  // Five pairs, each twice: warned about, and the epipole lines still close the report.
+  std::vector<Correspondence> pairs;
+  for (const Correspondence& c : rigCorrespondences(5)) pairs.insert(pairs.end(), 2, c);
+  LogCapture log;
+  ASSERT_TRUE(calibrate(pairs, F, e0, e1, options));
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_GE(lines.size(), 2u + 10u + 1u + 2u);
+  EXPECT_EQ(lines[lines.size() - 3].rfind("Warning: ", 0), 0u) << lines[lines.size() - 3];
+  const auto warning = std::find(
+      lines.begin(), lines.end(), "Warning: Only 5 distinct pairs: at least 8 are needed.");
+  EXPECT_NE(warning, lines.end()) << log.text();
+  EXPECT_EQ(lines[lines.size() - 2].rfind("Epipole 0: ", 0), 0u);
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <random>
 #include <sstream>
 
+#include "geometry/FundamentalReference.h"
+#include "geometry/testing/SyntheticRig.h"
+#include "geometry/testing/UpToScale.h"
 #include "log/testing/LogCapture.h"
 
 namespace epipolar {
@@ -23,144 +26,36 @@ constexpr double kExactFitTolerance = 1e-7;
 constexpr double kNoisyFitPixels = 3.0;
 constexpr double kNoisePixels = 0.3;
 // Planted outliers sit at least this far (in the residual's own units) from the true lines.
-constexpr double kOutlierResidual = 4 * inlierThreshold;
+constexpr double kOutlierResidual = 4 * kInlierThreshold;
 
 Matrix matrix3(std::initializer_list<double> values) { return Matrix(values.begin(), 3, 3); }
 
-// Two pinhole cameras with random intrinsics and relative pose, looking at points 4 to 8
-// units in front of camera 0, imaged at about 640x480.
-class SyntheticRig {
- public:
-  explicit SyntheticRig(unsigned seed) : rng_(seed) {
-    const Matrix K0 = intrinsics();
-    const Matrix K1 = intrinsics();
-    const double angle = uniform(-0.25, 0.25);
-    const double ax = uniform(-0.3, 0.3);
-    const double ay = 1.0;
-    const double az = uniform(-0.3, 0.3);
-    const double len = std::sqrt(ax * ax + ay * ay + az * az);
-    R_ = rotation(ax / len, ay / len, az / len, angle);
-    t_ = {
-        uniform(0.5, 1.0) * (uniform(0, 1) < 0.5 ? -1 : 1), uniform(-0.2, 0.2), uniform(-0.2, 0.2)};
-    const Matrix cross = matrix3({0, -t_[2], t_[1], t_[2], 0, -t_[0], -t_[1], t_[0], 0});
-    K0_ = K0;
-    K1_ = K1;
-    F_ = inverse(K1).transpose() * cross * R_ * inverse(K0);
-    const double scale = frobenius(F_);
-    for (int k = 0; k < 9; ++k) F_.data()[k] /= scale;
-  }
+using testing::SyntheticRig;
 
-  const Matrix& F() const { return F_; }
+// Largest of the two residuals on lines scaled by their full norm.
+double worstResidual(const Matrix& F, const Correspondence& c) {
+  Vector l1 = F * homogeneousPoint(c.x0, c.y0);
+  Vector l0 = F.transpose() * homogeneousPoint(c.x1, c.y1);
+  const double d1 = std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / l1.norm();
+  const double d0 = std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / l0.norm();
+  return std::max(d0, d1);
+}
 
-  Correspondence exact() {
-    for (;;) {
-      const double X[3] = {uniform(-2, 2), uniform(-1.5, 1.5), uniform(4, 8)};
-      double X1[3];
-      for (int i = 0; i < 3; ++i)
-        X1[i] = R_(i, 0) * X[0] + R_(i, 1) * X[1] + R_(i, 2) * X[2] + t_[i];
-      if (X1[2] < 1.0) continue;
-      const auto [x0, y0] = project(K0_, X);
-      const auto [x1, y1] = project(K1_, X1);
-      return {x0, y0, x1, y1};
-    }
+// A pair whose camera-1 point is random and far from the true line in the residual's units.
+Correspondence outlier(SyntheticRig& rig) {
+  Correspondence c = rig.exact();
+  for (;;) {
+    c.x1 = rig.uniform(0, 640);
+    c.y1 = rig.uniform(0, 480);
+    const Correspondence one[1] = {c};
+    const EpipolarErrorResult strict = epipolarErrorReference(rig.F(), one);
+    if (strict.inliers == 0 && worstResidual(rig.F(), c) >= kOutlierResidual) return c;
   }
+}
 
-  Correspondence noisy() {
-    Correspondence c = exact();
-    std::normal_distribution<double> noise(0.0, kNoisePixels);
-    c.x0 += noise(rng_);
-    c.y0 += noise(rng_);
-    c.x1 += noise(rng_);
-    c.y1 += noise(rng_);
-    return c;
-  }
-
-  // A pair whose camera-1 point is random and far from the true line in the residual's units.
-  Correspondence outlier() {
-    Correspondence c = exact();
-    for (;;) {
-      c.x1 = uniform(0, 640);
-      c.y1 = uniform(0, 480);
-      const Correspondence one[1] = {c};
-      const EpipolarErrorResult strict = epipolarError(F_, one);
-      if (strict.inliers == 0 && worstResidual(c) >= kOutlierResidual) return c;
-    }
-  }
-
-  // Mean symmetric epipolar distance in pixels of `F` on fresh noise-free pairs.
-  double pixelError(const Matrix& F, int samples = 200) {
-    double sum = 0.0;
-    for (int k = 0; k < samples; ++k) {
-      const Correspondence c = exact();
-      const Vector l1 = F * homogeneousPoint(c.x0, c.y0);
-      const Vector l0 = F.transpose() * homogeneousPoint(c.x1, c.y1);
-      sum += std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / std::hypot(l1[0], l1[1]);
-      sum += std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / std::hypot(l0[0], l0[1]);
-    }
-    return sum / (2 * samples);
-  }
-
-  double uniform(double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(rng_);
-  }
-
- private:
-  double worstResidual(const Correspondence& c) const {
-    Vector l1 = F_ * homogeneousPoint(c.x0, c.y0);
-    Vector l0 = F_.transpose() * homogeneousPoint(c.x1, c.y1);
-    const double d1 = std::fabs(l1.dot(homogeneousPoint(c.x1, c.y1))) / l1.norm();
-    const double d0 = std::fabs(l0.dot(homogeneousPoint(c.x0, c.y0))) / l0.norm();
-    return std::max(d0, d1);
-  }
-
-  Matrix intrinsics() {
-    const double f = uniform(400, 900);
-    return matrix3({f, 0, uniform(300, 340), 0, f, uniform(220, 260), 0, 0, 1});
-  }
-  static Matrix inverse(const Matrix& K) {
-    const double f = K(0, 0);
-    return matrix3({1 / f, 0, -K(0, 2) / f, 0, 1 / f, -K(1, 2) / f, 0, 0, 1});
-  }
-  static Matrix rotation(double x, double y, double z, double a) {
-    const double c = std::cos(a), s = std::sin(a), C = 1 - c;
-    return matrix3({x * x * C + c,
-                    x * y * C - z * s,
-                    x * z * C + y * s,
-                    y * x * C + z * s,
-                    y * y * C + c,
-                    y * z * C - x * s,
-                    z * x * C - y * s,
-                    z * y * C + x * s,
-                    z * z * C + c});
-  }
-  static std::pair<double, double> project(const Matrix& K, const double* X) {
-    return {K(0, 0) * X[0] / X[2] + K(0, 2), K(1, 1) * X[1] / X[2] + K(1, 2)};
-  }
-  static double frobenius(const Matrix& m) {
-    double sum = 0.0;
-    for (int k = 0; k < 9; ++k) sum += m.data()[k] * m.data()[k];
-    return std::sqrt(sum);
-  }
-
-  std::mt19937 rng_;
-  Matrix K0_, K1_, R_, F_;
-  std::array<double, 3> t_{};
-};
-
-// Largest entry difference of a and b after scaling both to unit norm with matching sign.
-double differenceUpToScale(const Matrix& a, const Matrix& b) {
-  double na = 0, nb = 0, dot = 0;
-  for (int k = 0; k < 9; ++k) {
-    na += a.data()[k] * a.data()[k];
-    nb += b.data()[k] * b.data()[k];
-    dot += a.data()[k] * b.data()[k];
-  }
-  const double sign = dot < 0 ? -1.0 : 1.0;
-  double worst = 0;
-  for (int k = 0; k < 9; ++k)
-    worst = std::max(worst,
-                     std::fabs(a.data()[k] / std::sqrt(na) - sign * b.data()[k] / std::sqrt(nb)));
-  return worst;
+// F as a flat array for differenceUpToScale.
+std::span<const double> entries(const Matrix& m) {
+  return {m.data(), static_cast<size_t>(m.rows() * m.cols())};
 }
 
 double determinant(const Matrix& m) {
@@ -213,30 +108,53 @@ TEST(EpipolarError, ResidualIsTakenOnLinesScaledByTheirFullNorm) {
   // Horizontal translation: F (x0, y0, 1) = (0, -1, y0), norm sqrt(1 + y0^2).
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
   const Correspondence nearRow[1] = {{10, 0, 20, 0.2}};
-  const EpipolarErrorResult result = epipolarError(F, nearRow);
+  const EpipolarErrorResult result = epipolarErrorReference(F, nearRow);
   EXPECT_EQ(result.inliers, 1);
   const double d1 = 0.2;
   const double d0 = 0.2 / std::sqrt(1 + 0.2 * 0.2);
   EXPECT_DOUBLE_EQ(result.error, d0 * d0 + d1 * d1);
   // 30 px off the line at row 300 is still an inlier: the residual is not a pixel distance.
   const Correspondence farBelow[1] = {{10, 300, 20, 330}};
-  EXPECT_EQ(epipolarError(F, farBelow).inliers, 1);
+  EXPECT_EQ(epipolarErrorReference(F, farBelow).inliers, 1);
 }
 
 TEST(EpipolarError, AResidualOfExactlyTheThresholdIsNotAnInlier) {
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
-  const Correspondence onBound[1] = {{10, 0, 20, inlierThreshold}};
-  const EpipolarErrorResult result = epipolarError(F, onBound);
+  const Correspondence onBound[1] = {{10, 0, 20, kInlierThreshold}};
+  const EpipolarErrorResult result = epipolarErrorReference(F, onBound);
   EXPECT_EQ(result.inliers, 0);
   EXPECT_EQ(result.error, std::numeric_limits<double>::infinity());
-  const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(inlierThreshold, 0.0)}};
-  EXPECT_EQ(epipolarError(F, justInside).inliers, 1);
+  const Correspondence justInside[1] = {{10, 0, 20, std::nextafter(kInlierThreshold, 0.0)}};
+  EXPECT_EQ(epipolarErrorReference(F, justInside).inliers, 1);
+  // The fast scorer: three copies reach both its two-at-a-time path and its single tail.
+  const Correspondence onBoundThrice[3] = {onBound[0], onBound[0], onBound[0]};
+  const EpipolarErrorResult fast = epipolarError({0, 0, 0, 0, 0, -1, 0, 1, 0}, onBoundThrice);
+  EXPECT_EQ(fast.inliers, 0);
+  EXPECT_EQ(fast.error, std::numeric_limits<double>::infinity());
+}
+
+TEST(EpipolarError, SumsEachPairLeftToRight) {
+  // Horizontal translation, y0 = 0: d1 = |y1| and d0 = |y1| / sqrt(1 + y1^2). The second pair's
+  // squares are each below half a unit in the last place of the first pair's sum, but not
+  // together, so (sum + d0^2) + d1^2 and sum + (d0^2 + d1^2) differ.
+  const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
+  const Correspondence pairs[2] = {{0, 0, 0, 0.2}, {0, 0, 0, 2.2e-9}};
+  auto squares = [](double y1) {
+    const double d0 = y1 / std::sqrt(1 + y1 * y1);
+    return std::pair(d0 * d0, y1 * y1);
+  };
+  const auto [a0, a1] = squares(0.2);
+  const auto [b0, b1] = squares(2.2e-9);
+  const double leftToRight = (0.0 + a0 + a1 + b0 + b1) / 2;
+  ASSERT_NE(leftToRight, (0.0 + (a0 + a1) + (b0 + b1)) / 2);
+  EXPECT_EQ(epipolarErrorReference(F, pairs).error, leftToRight);
+  EXPECT_EQ(epipolarError({0, 0, 0, 0, 0, -1, 0, 1, 0}, pairs).error, leftToRight);
 }
 
 TEST(EpipolarError, MeanIsOverInliersOnly) {
   const Matrix F = matrix3({0, 0, 0, 0, 0, -1, 0, 1, 0});
   const Correspondence pairs[3] = {{0, 0, 0, 0}, {0, 0, 0, 0.1}, {0, 0, 0, 5}};
-  const EpipolarErrorResult result = epipolarError(F, pairs);
+  const EpipolarErrorResult result = epipolarErrorReference(F, pairs);
   EXPECT_EQ(result.inliers, 2);
   const double d0 = 0.1 / std::sqrt(1.01);
   EXPECT_DOUBLE_EQ(result.error, (0.01 + d0 * d0) / 2);
@@ -254,14 +172,15 @@ TEST(EpipolarError, FastScoreIsBitIdentical) {
     if (model == 0) f[4] = NAN;
     SyntheticRig rig(model);
     std::vector<Correspondence> records;
-    for (int k = 0; k < 21 + model % 2; ++k) records.push_back(k % 3 ? rig.noisy() : rig.outlier());
+    for (int k = 0; k < 21 + model % 2; ++k)
+      records.push_back(k % 3 ? rig.noisy(kNoisePixels) : outlier(rig));
     records.push_back({pixel(rng), pixel(rng), pixel(rng), pixel(rng)});
     const Matrix F(f.data(), 3, 3);
     for (const Matrix& candidate : {F, rig.F()}) {
       std::array<double, 9> values;
       std::copy(candidate.data(), candidate.data() + 9, values.begin());
-      const EpipolarErrorResult plain = epipolarError(candidate, records);
-      const EpipolarErrorResult fast = epipolarErrorFast(values, records);
+      const EpipolarErrorResult plain = epipolarErrorReference(candidate, records);
+      const EpipolarErrorResult fast = epipolarError(values, records);
       EXPECT_EQ(plain.inliers, fast.inliers);
       EXPECT_EQ(std::memcmp(&plain.error, &fast.error, sizeof(double)), 0)
           << plain.error << " " << fast.error;
@@ -283,7 +202,7 @@ TEST(NormalisingTransform, CentresAndScalesTheFirstEightPoints) {
   for (int k = 0; k < 8; ++k) records.push_back({100.0 + 10 * k, 50.0 - 4 * k, 3.0 * k, 7.0});
   records.push_back({1e6, 1e6, 1e6, 1e6});  // beyond the sample: ignored
   for (int camera : {0, 1}) {
-    const Matrix T = normalisingTransform(records, camera);
+    const Matrix T = normalisingTransformReference(records, camera);
     double meanX = 0, meanY = 0, meanDistance = 0;
     std::vector<Vector> moved;
     for (int k = 0; k < 8; ++k) {
@@ -306,12 +225,12 @@ TEST(EightPoint, FitsExactPairsWithARank2Matrix) {
   SyntheticRig rig(7);
   std::vector<Correspondence> records;
   for (int k = 0; k < 8; ++k) records.push_back(rig.exact());
-  const Matrix T0 = normalisingTransform(records, 0);
-  const Matrix T1 = normalisingTransform(records, 1);
+  const Matrix T0 = normalisingTransformReference(records, 0);
+  const Matrix T1 = normalisingTransformReference(records, 1);
   std::vector<VectorPair> pairs;
   for (const Correspondence& c : records)
     pairs.emplace_back(T0 * homogeneousPoint(c.x0, c.y0), T1 * homogeneousPoint(c.x1, c.y1));
-  const Matrix Fn = eightPoint(pairs);
+  const Matrix Fn = eightPointReference(pairs);
   EXPECT_NEAR(determinant(Fn), 0.0, 1e-12);
   Matrix U;
   Vector S;
@@ -319,7 +238,7 @@ TEST(EightPoint, FitsExactPairsWithARank2Matrix) {
   Fn.svd(U, S, V);
   EXPECT_NEAR(S[0], 1.0, 1e-12);
   const Matrix F = T1.transpose() * Fn * T0;
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
 }
 
 TEST(EstimateFundamental, EightExactPairsStopAfterTheFirstRun) {
@@ -337,10 +256,10 @@ TEST(EstimateFundamental, EightExactPairsStopAfterTheFirstRun) {
   EXPECT_TRUE(lines[1].ends_with(", with 8 inliers")) << lines[1];
   EXPECT_TRUE(startsWith(lines[2], "Best error: ")) << lines[2];
   EXPECT_TRUE(lines[2].ends_with(", with 8 inliers")) << lines[2];
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
   ASSERT_EQ(T0.rows(), 3);
   RandSequence fresh;  // the first run's sample
-  EXPECT_EQ(T0, normalisingTransform(shuffledSample(records, fresh), 0));
+  EXPECT_EQ(T0, normalisingTransformReference(shuffledSampleReference(records, fresh), 0));
 }
 
 class ExactScene : public ::testing::TestWithParam<int> {};
@@ -357,7 +276,7 @@ TEST_P(ExactScene, TheFirstCleanSampleRecoversTheRigAndEndsTheLoop) {
   EXPECT_EQ(log.lines().size(), 3u);
   EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(GetParam()) + " inliers"))
       << log.lines().back();
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
   const double norm = Vector(F.data(), 9).norm();
   EXPECT_NEAR(determinant(F) / (norm * norm * norm), 0.0, 1e-12);
 }
@@ -383,16 +302,16 @@ TEST_P(NoisySceneTest, FindsTheConsensusOfTheRig) {
   const NoisyScene scene = GetParam();
   SyntheticRig rig(100 + scene.inliers);
   std::vector<Correspondence> records;
-  for (int k = 0; k < scene.inliers; ++k) records.push_back(rig.noisy());
+  for (int k = 0; k < scene.inliers; ++k) records.push_back(rig.noisy(kNoisePixels));
   for (int k = 0; k < scene.outliers; ++k) {
     const int at = static_cast<int>(rig.uniform(0, static_cast<double>(records.size())));
-    records.insert(records.begin() + at, rig.outlier());
+    records.insert(records.begin() + at, outlier(rig));
   }
   testing::LogCapture log;
   Matrix T0, T1, F;
   RandSequence random;
   estimateFundamental(records, T0, T1, F, random);
-  const EpipolarErrorResult result = epipolarError(F, records);
+  const EpipolarErrorResult result = epipolarErrorReference(F, records);
   EXPECT_TRUE(log.lines().back().ends_with(", with " + std::to_string(result.inliers) + " inliers"))
       << log.lines().back();
   EXPECT_GE(result.inliers, kMinConsensusShare * scene.inliers);
@@ -441,14 +360,14 @@ void referenceEstimate(std::span<const Correspondence> records,
   EpipolarErrorResult best{std::numeric_limits<double>::infinity(), 0};
   int run = 0;
   do {
-    const std::vector<Correspondence> shuffled = shuffledSample(records, random);
-    const Matrix t0 = normalisingTransform(shuffled, 0);
-    const Matrix t1 = normalisingTransform(shuffled, 1);
+    const std::vector<Correspondence> shuffled = shuffledSampleReference(records, random);
+    const Matrix t0 = normalisingTransformReference(shuffled, 0);
+    const Matrix t1 = normalisingTransformReference(shuffled, 1);
     std::vector<VectorPair> pairs;
     for (const Correspondence& c : shuffled)
       pairs.emplace_back(t0 * homogeneousPoint(c.x0, c.y0), t1 * homogeneousPoint(c.x1, c.y1));
-    const Matrix model = (t1.transpose() * eightPoint(pairs)) * t0;
-    const EpipolarErrorResult result = epipolarError(model, records);
+    const Matrix model = (t1.transpose() * eightPointReference(pairs)) * t0;
+    const EpipolarErrorResult result = epipolarErrorReference(model, records);
     DebugStream << "Run " << run << ": Error: " << result.error << ", with " << result.inliers
                 << " inliers";
     DebugStream.put('\n');
@@ -471,8 +390,8 @@ void referenceEstimate(std::span<const Correspondence> records,
 TEST(EstimateFundamental, MatchesThePlainLoopBitForBit) {
   SyntheticRig rig(5);
   std::vector<Correspondence> records;
-  for (int k = 0; k < 40; ++k) records.push_back(rig.noisy());
-  for (int k = 0; k < 24; ++k) records.push_back(rig.outlier());
+  for (int k = 0; k < 40; ++k) records.push_back(rig.noisy(kNoisePixels));
+  for (int k = 0; k < 24; ++k) records.push_back(outlier(rig));
   // Two coincident samples' worth of points, so some runs are non-finite.
   for (int k = 0; k < 16; ++k) records.push_back({200, 200, 300, 300});
 
@@ -505,7 +424,7 @@ TEST(EstimateFundamental, ListOverloadUsesTheProcessSequence) {
   Matrix T0, T1, F;
   estimateFundamental(records, T0, T1, F);
   EXPECT_EQ(log.lines().size(), 3u);
-  EXPECT_LT(differenceUpToScale(F, rig.F()), kExactFitTolerance);
+  EXPECT_LT(testing::differenceUpToScale(entries(F), entries(rig.F())), kExactFitTolerance);
 }
 
 TEST(EstimateFundamental, FewerThanEightPairsChangeNothing) {

@@ -1,12 +1,12 @@
 // The private sample generator must yield exactly the sequence of an unseeded rand(). The
 // rand() values are taken during static initialisation, before anything else in this binary
 // can have drawn from it.
+#include "geometry/RandSequence.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
-
-#include "geometry/Fundamental.h"
 
 namespace epipolar {
 namespace {

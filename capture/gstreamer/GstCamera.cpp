@@ -296,26 +296,11 @@ void GstCamera::handleSample(GstSample* sample) {
   GstVideoFrame frame;
   if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return;
 
-  const std::int32_t stride = bmpRowStride(width);
-  const std::uint32_t pixelBytes =
-      static_cast<std::uint32_t>(stride) * static_cast<std::uint32_t>(height);
-  const std::uint32_t size = pixelBytes + kBmpHeaderSize;
-  auto image = std::make_unique<Image>(width, height, nullptr, 0, kBmpHeaderSize);
-  image->data.reset(new std::uint8_t[size]);
-  image->size = size;
-  std::uint8_t* block = image->data.get();
-  writeBmpHeader(block, width, height, pixelBytes);
-
-  // GStreamer rows run top-down with their own stride; BMP rows run bottom-up.
-  const auto* source = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  const int sourceStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* target =
-        block + kBmpHeaderSize + static_cast<std::size_t>(height - 1 - y) * stride;
-    std::memcpy(target, source + static_cast<std::ptrdiff_t>(y) * sourceStride, rowBytes);
-    std::memset(target + rowBytes, 0, stride - rowBytes);
-  }
+  auto image =
+      imageFromBgrRows(static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                       GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
+                       width,
+                       height);
   gst_video_frame_unmap(&frame);
 
   snapshot_.writeIfRequested(*image, deviceEntry->id);

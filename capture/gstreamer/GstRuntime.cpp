@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "log/DebugStream.h"
@@ -49,6 +50,31 @@ std::string describeErrorMessage(GstMessage* message) {
   if (error != nullptr) g_error_free(error);
   g_free(debug);
   return text;
+}
+
+std::unique_ptr<Image> imageFromBgrRows(const std::uint8_t* rows,
+                                        int rowStride,
+                                        int width,
+                                        int height) {
+  const std::int32_t stride = bmpRowStride(width);
+  const std::uint32_t pixelBytes =
+      static_cast<std::uint32_t>(stride) * static_cast<std::uint32_t>(height);
+  const std::uint32_t size = pixelBytes + kBmpHeaderSize;
+  auto image = std::make_unique<Image>(width, height, nullptr, 0, kBmpHeaderSize);
+  image->data.reset(new std::uint8_t[size]);
+  image->size = size;
+  std::uint8_t* block = image->data.get();
+  writeBmpHeader(block, width, height, pixelBytes);
+
+  // GStreamer rows run top-down with their own stride; BMP rows run bottom-up.
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* target =
+        block + kBmpHeaderSize + static_cast<std::size_t>(height - 1 - y) * stride;
+    std::memcpy(target, rows + static_cast<std::ptrdiff_t>(y) * rowStride, rowBytes);
+    std::memset(target + rowBytes, 0, stride - rowBytes);
+  }
+  return image;
 }
 
 bool looksLikeBandwidthShortage(std::string_view errorText) {

@@ -11,9 +11,12 @@
 
 #include <gst/gst.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "imaging/Image.h"
 
 namespace epipolar::gst {
 
@@ -51,6 +54,14 @@ using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 
 // The text and debug detail of an error or warning message, joined for display.
 std::string describeErrorMessage(GstMessage* message);
+
+// A new Image holding `height` top-down rows of `width` BGR pixels, the first at `rows`, each
+// `rowStride` bytes after the previous (GStreamer's stride, never assumed): the rows are
+// stored bottom-up with the BMP stride and zero padding.
+std::unique_ptr<Image> imageFromBgrRows(const std::uint8_t* rows,
+                                        int rowStride,
+                                        int width,
+                                        int height);
 
 // True when an error's text says the device could not get enough USB bandwidth: the kernel's
 // "No space left on device" from stream-on, or a buffer pool that could not be activated.
