@@ -22,11 +22,18 @@
 //   disparity_rig_valid          share of the pixels both cameras see (2 px from depth edges
 //                                and the balls left out) with a disparity (target >= 70%);
 //   disparity_rig_within_1px     share of those within 1 px of the truth (target >= 80%).
-// Real scenes (corr.txt pairs; inliers: all pairs of house and merton, label > 0 of library
-// and hartley): rectify_<scene>_dy_median, _p95 rectify with F estimated from the scene's
-// pairs and its inliers at 1 px Sampson; baseline: the reference F through the same method;
-// target ratio <= 1.1. The data folder is --data=PATH, else $EPIPOLAR_DATA, else
-// ../shared/data beside the source tree.
+// Real scenes (corr.txt pairs; check pairs: all pairs of house and merton, label > 0 of
+// library and hartley):
+//   automatic_pairs_<scene>_F_error  merton, library, hartley: automatic pairs in the scene's
+//                                pictures; mean symmetric epipolar distance of their F over
+//                                the check pairs moved onto the reference geometry (target
+//                                <= 1 px); baseline: the OpenCV pipeline's F.
+//   rectify_<scene>_dy_median, _p95  house, merton, library, hartley: rectify with the accurate
+//                                estimator's F from the scene's pairs and its inliers at 1 px
+//                                Sampson, vertical offsets of the check pairs; baseline: the
+//                                reference F through the same method; target ratio <= 1.1.
+// The data folder is --data=PATH, else $EPIPOLAR_DATA, else ../shared/data beside the source
+// tree.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -37,6 +44,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -46,6 +54,8 @@
 
 #include "bench/BenchReport.h"
 #include "capture/VirtualDepth.h"
+#include "capture/gstreamer/ImageFile.h"
+#include "geometry/Fundamental.h"
 #include "vision/AutomaticPairs.h"
 #include "vision/Disparity.h"
 #include "vision/ImageMat.h"
@@ -63,23 +73,6 @@ Matrix3x3 normalised(const cv::Mat& F) {
   const double norm = cv::norm(F);
   for (int i = 0; i < 9; ++i) out[i] = F.at<double>(i / 3, i % 3) / norm;
   return out;
-}
-
-// Robust F at a 1 px bound, fixed seed.
-Matrix3x3 robustFundamental(const std::vector<Correspondence>& pairs) {
-  std::vector<cv::Point2d> points0, points1;
-  for (const Correspondence& c : pairs) {
-    points0.emplace_back(c.x0, c.y0);
-    points1.emplace_back(c.x1, c.y1);
-  }
-  cv::UsacParams params;
-  params.threshold = 1.0;
-  params.confidence = 0.999;
-  params.maxIterations = 10000;
-  params.randomGeneratorState = 1;
-  params.isParallel = false;
-  cv::Mat mask;
-  return normalised(cv::findFundamentalMat(points0, points1, mask, params));
 }
 
 // The pipeline a user of OpenCV writes first: default SIFT, brute-force matching both ways.
@@ -318,46 +311,121 @@ bool readRows(const std::filesystem::path& file,
 struct Scene {
   const char* name;
   const char* folder;
-  PictureSize size;  // of both pictures (house: the VGG Model House frames, not in the data)
-  bool labelled;     // inliers are label > 0; otherwise every pair
+  PictureSize size;      // when there are no pictures (house: the VGG Model House frames)
+  bool labelled;         // inliers are label > 0; otherwise every pair
+  const char* picture0;  // relative to the data folder; null when the scene has none
+  const char* picture1;
 };
 
-void reportRectification(const std::filesystem::path& root) {
-  const Scene scenes[] = {{"house", "vgg_house", {768, 576}, false},
-                          {"merton", "vgg_merton1", {1024, 768}, false},
-                          {"library", "magsac_fm/library", {455, 341}, true},
-                          {"hartley", "magsac_fm/hartley", {500, 375}, true}};
-  for (const Scene& scene : scenes) {
-    const std::filesystem::path dir = root / scene.folder;
-    std::vector<std::vector<double>> corrRows, fRows, labelRows;
-    if (!readRows(dir / "corr.txt", 4, corrRows) || !readRows(dir / "F_gt.txt", 3, fRows) ||
-        fRows.size() != 3 ||
-        (scene.labelled &&
-         (!readRows(dir / "labels.txt", 1, labelRows) || labelRows.size() != corrRows.size()))) {
-      std::printf(
-          "vision_bench: %s not found under %s; its rows are skipped\n", scene.name, root.c_str());
-      continue;
+constexpr Scene kScenes[] = {{"house", "vgg_house", {768, 576}, false, nullptr, nullptr},
+                             {"merton",
+                              "vgg_merton1",
+                              {1024, 768},
+                              false,
+                              "vgg_merton1/raw/001.jpg",
+                              "vgg_merton1/raw/002.jpg"},
+                             {"library",
+                              "magsac_fm/library",
+                              {455, 341},
+                              true,
+                              "magsac_fm/raw/libraryA.png",
+                              "magsac_fm/raw/libraryB.png"},
+                             {"hartley",
+                              "magsac_fm/hartley",
+                              {500, 375},
+                              true,
+                              "magsac_fm/raw/hartleyA.png",
+                              "magsac_fm/raw/hartleyB.png"}};
+
+struct SceneData {
+  std::vector<Correspondence> pairs;  // corr.txt
+  std::vector<Correspondence> check;  // the labelled inliers (all pairs when unlabelled)
+  Matrix3x3 reference{};
+};
+
+bool readScene(const std::filesystem::path& root, const Scene& scene, SceneData& data) {
+  const std::filesystem::path dir = root / scene.folder;
+  std::vector<std::vector<double>> corrRows, fRows, labelRows;
+  if (!readRows(dir / "corr.txt", 4, corrRows) || !readRows(dir / "F_gt.txt", 3, fRows) ||
+      fRows.size() != 3 ||
+      (scene.labelled &&
+       (!readRows(dir / "labels.txt", 1, labelRows) || labelRows.size() != corrRows.size()))) {
+    std::printf(
+        "vision_bench: %s not found under %s; its rows are skipped\n", scene.name, root.c_str());
+    return false;
+  }
+  for (size_t k = 0; k < corrRows.size(); ++k) {
+    const auto& r = corrRows[k];
+    data.pairs.push_back({r[0], r[1], r[2], r[3]});
+    if (!scene.labelled || labelRows[k][0] > 0) data.check.push_back(data.pairs.back());
+  }
+  for (int i = 0; i < 9; ++i) data.reference[i] = fRows[i / 3][i % 3];
+  return true;
+}
+
+// Each camera-1 point moved to the nearest point of its epipolar line under the reference F, so
+// the pairs fit the reference geometry exactly and a distance measures only the estimate (as
+// fundamental_bench does).
+std::vector<Correspondence> ontoReference(const Matrix3x3& F, std::vector<Correspondence> pairs) {
+  for (Correspondence& c : pairs) {
+    const double a = F[0] * c.x0 + F[1] * c.y0 + F[2];
+    const double b = F[3] * c.x0 + F[4] * c.y0 + F[5];
+    const double d = (a * c.x1 + b * c.y1 + F[6] * c.x0 + F[7] * c.y0 + F[8]) / (a * a + b * b);
+    c.x1 -= d * a;
+    c.y1 -= d * b;
+  }
+  return pairs;
+}
+
+void reportRealScenes(const std::filesystem::path& root) {
+  for (const Scene& scene : kScenes) {
+    SceneData data;
+    if (!readScene(root, scene, data)) continue;
+    PictureSize size0 = scene.size, size1 = scene.size;
+
+    if (scene.picture0 != nullptr) {
+      const ImageFileResult a = loadImageFile((root / scene.picture0).string());
+      const ImageFileResult b = loadImageFile((root / scene.picture1).string());
+      if (!a.image || !b.image) {
+        std::printf("vision_bench: %s\n", (a.image ? b.error : a.error).c_str());
+      } else {
+        size0 = {a.image->width, a.image->height};
+        size1 = {b.image->width, b.image->height};
+        const AutomaticPairsResult found = findAutomaticPairs(*a.image, *b.image);
+        const OpenCvPairs plain = openCvPairs(toGrayMat(*a.image), toGrayMat(*b.image));
+        const std::vector<Correspondence> check = ontoReference(data.reference, data.check);
+        const double error = found.outcome == AutomaticPairsOutcome::kFound
+                                 ? meanSymmetricEpipolarDistance(found.F, check)
+                                 : std::numeric_limits<double>::infinity();
+        const double plainError = meanSymmetricEpipolarDistance(plain.F, check);
+        std::printf("vision_bench: %s: %zu automatic pairs from %d matches in %.0f ms\n",
+                    scene.name,
+                    found.pairs.size(),
+                    found.matches,
+                    found.milliseconds);
+        bench::printResult(std::string("automatic_pairs_") + scene.name + "_F_error",
+                           error,
+                           "px",
+                           plainError,
+                           plainError / error,
+                           "value<=1");
+      }
     }
-    std::vector<Correspondence> pairs, check;
-    for (size_t k = 0; k < corrRows.size(); ++k) {
-      const auto& r = corrRows[k];
-      pairs.push_back({r[0], r[1], r[2], r[3]});
-      if (!scene.labelled || labelRows[k][0] > 0) check.push_back(pairs.back());
-    }
-    Matrix3x3 reference{};
-    for (int i = 0; i < 9; ++i) reference[i] = fRows[i / 3][i % 3];
-    const Matrix3x3 estimated = robustFundamental(pairs);
+
+    FundamentalOptions accurate;
+    accurate.method = FundamentalMethod::kAccurate;
+    const Matrix3x3 estimated = estimateFundamental(data.pairs, accurate).F;
     VerticalOffsets rows[2];
     bool ok = true;
     for (int k = 0; k < 2; ++k) {
-      const Matrix3x3& F = k == 0 ? estimated : reference;
-      const RectificationResult r = rectify(F, inliersOf(F, pairs), scene.size, scene.size);
+      const Matrix3x3& F = k == 0 ? estimated : data.reference;
+      const RectificationResult r = rectify(F, inliersOf(F, data.pairs), size0, size1);
       if (r.outcome != RectificationOutcome::kRectified) {
         std::printf("vision_bench: %s: %s\n", scene.name, r.message.c_str());
         ok = false;
         break;
       }
-      rows[k] = verticalOffsets(r.rectification, check);
+      rows[k] = verticalOffsets(r.rectification, data.check);
     }
     if (!ok) continue;
     const std::string figure = std::string("rectify_") + scene.name;
@@ -398,6 +466,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   epipolar::reportRig(reporter);
-  epipolar::reportRectification(data.lexically_normal());
+  epipolar::reportRealScenes(data.lexically_normal());
   return 0;
 }

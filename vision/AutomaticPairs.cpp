@@ -6,66 +6,22 @@
 #include <cstdio>
 #include <exception>
 #include <numeric>
-#include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
+#include "geometry/Fundamental.h"
 #include "vision/Features.h"
 #include "vision/ImageMat.h"
 
 namespace epipolar {
 namespace {
 
-struct Verification {
-  bool found = false;
-  Matrix3x3 F{};
-  std::vector<bool> inlier;
-};
-
-// The robust fit that decides which matches are pairs: one call, so the estimator behind it
-// can change without touching the matching. Fixed seed: the same matches give the same
-// pairs on every run.
-Verification verifyMatches(const std::vector<Correspondence>& matches, double thresholdPx) {
-  Verification result;
-  result.inlier.assign(matches.size(), false);
-  if (static_cast<int>(matches.size()) < kMinVerifiedPairs) return result;
-  std::vector<cv::Point2d> points0, points1;
-  points0.reserve(matches.size());
-  points1.reserve(matches.size());
-  for (const Correspondence& c : matches) {
-    points0.emplace_back(c.x0, c.y0);
-    points1.emplace_back(c.x1, c.y1);
-  }
-  cv::UsacParams params;
-  params.threshold = thresholdPx;
-  params.confidence = 0.999;
-  params.maxIterations = 10000;
-  params.randomGeneratorState = 1;
-  params.isParallel = false;
-  cv::Mat mask;
-  cv::Mat F;
-  try {
-    F = cv::findFundamentalMat(points0, points1, mask, params);
-  } catch (const cv::Exception&) {
-    return result;  // degenerate input: no model
-  }
-  if (F.rows != 3 || F.cols != 3 || mask.total() != matches.size()) return result;
-  double norm = 0.0;
-  for (int i = 0; i < 9; ++i) {
-    result.F[i] = F.at<double>(i / 3, i % 3);
-    norm += result.F[i] * result.F[i];
-  }
-  norm = std::sqrt(norm);
-  if (!(norm > 0.0) || !std::isfinite(norm)) return result;
-  for (double& v : result.F) v /= norm;
-  // The final inlier set is the one the model's Sampson distances give, the bound the caller
-  // asked for.
-  int count = 0;
-  for (size_t i = 0; i < matches.size(); ++i) {
-    result.inlier[i] = sampsonDistance(result.F, matches[i]) <= thresholdPx;
-    count += result.inlier[i] ? 1 : 0;
-  }
-  result.found = count >= kMinVerifiedPairs;
-  return result;
+// The robust fit that decides which matches are pairs: the accurate estimator at the
+// caller's bound (fixed seed: the same matches give the same pairs on every run).
+FundamentalReport verifyMatches(const std::vector<Correspondence>& matches, double thresholdPx) {
+  FundamentalOptions options;
+  options.method = FundamentalMethod::kAccurate;
+  options.inlierThreshold = thresholdPx;
+  return estimateFundamental(matches, options);
 }
 
 // Drops pairs that reuse a point already taken by a more distinctive pair: SIFT gives one
@@ -137,10 +93,11 @@ AutomaticPairsResult findAutomaticPairs(const Image& picture0,
     return finish(AutomaticPairsOutcome::kTooFewMatches, text);
   }
 
-  const Verification verification = verifyMatches(matches, options.inlierThresholdPx);
+  const FundamentalReport verification = verifyMatches(matches, options.inlierThresholdPx);
+  result.warnings = verification.warnings;
   std::vector<size_t> order;
-  for (size_t i = 0; i < matches.size(); ++i) {
-    if (verification.inlier[i]) order.push_back(i);
+  for (size_t i = 0; verification.found && i < matches.size(); ++i) {
+    if (verification.inlierMask[i]) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return found[a].ratio < found[b].ratio;
