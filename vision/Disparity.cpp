@@ -31,30 +31,6 @@ cv::Rect2d warpedBox(const Matrix3x3& H, PictureSize size) {
   return {left, top, right - left, bottom - top};
 }
 
-// Remap tables for the rectified pixels inside `roi` only.
-RectifyingWarp::Maps roiMaps(const Matrix3x3& H, const cv::Rect& roi) {
-  const cv::Matx33d inverse = cv::Matx33d(H.data()).inv();
-  cv::Mat floatX(roi.height, roi.width, CV_32F), floatY(roi.height, roi.width, CV_32F);
-  for (int r = 0; r < roi.height; ++r) {
-    const double v = roi.y + r;
-    float* fx = floatX.ptr<float>(r);
-    float* fy = floatY.ptr<float>(r);
-    for (int c = 0; c < roi.width; ++c) {
-      const double u = roi.x + c;
-      const double w = inverse(2, 0) * u + inverse(2, 1) * v + inverse(2, 2);
-      if (w > 0.0) {
-        fx[c] = static_cast<float>((inverse(0, 0) * u + inverse(0, 1) * v + inverse(0, 2)) / w);
-        fy[c] = static_cast<float>((inverse(1, 0) * u + inverse(1, 1) * v + inverse(1, 2)) / w);
-      } else {
-        fx[c] = fy[c] = -1e6f;
-      }
-    }
-  }
-  RectifyingWarp::Maps maps;
-  cv::convertMaps(floatX, floatY, maps.xy, maps.fraction, CV_16SC2);
-  return maps;
-}
-
 }  // namespace
 
 struct DisparityMatcher::State {
@@ -80,25 +56,29 @@ DisparityMatcher::DisparityMatcher(const Rectification& rectification,
       state_(std::make_unique<State>(rectification, picture0, picture1)) {
   State& s = *state_;
   // Disparities start at 0 (the rectification leaves a margin below the pairs' smallest);
-  // StereoSGBM searches whole multiples of 16.
-  s.numDisparities =
-      std::max(16, 16 * static_cast<int>(std::ceil((rectification.maxDisparity + 1.0) / 16.0)));
+  // StereoSGBM searches whole multiples of 16, and never more than the frame is wide.
+  const double widest = std::max(16.0, static_cast<double>(rectification.width));
+  s.numDisparities = 16 * static_cast<int>(std::ceil(
+                              std::clamp(rectification.maxDisparity + 1.0, 16.0, widest) / 16.0));
   // Only rows both pictures cover can match, and only columns where picture 0 lies, plus the
   // search range to their left (StereoSGBM leaves the first numDisparities columns of what it
-  // is given unmatched).
+  // is given unmatched). Nothing is matched for an empty or singular rectification.
   const cv::Rect2d box0 = warpedBox(rectification.H0, picture0);
   const cv::Rect2d box1 = warpedBox(rectification.H1, picture1);
-  const int top = std::max(0, static_cast<int>(std::floor(std::max(box0.y, box1.y))));
-  const int bottom = std::min(
-      rectification.height,
-      static_cast<int>(std::ceil(std::min(box0.y + box0.height, box1.y + box1.height))) + 1);
-  const int left = std::max(0, static_cast<int>(std::floor(box0.x)) - s.numDisparities);
-  const int right =
-      std::min(rectification.width, static_cast<int>(std::ceil(box0.x + box0.width)) + 1);
-  s.roi = cv::Rect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+  const auto within = [](double value, int limit) {
+    return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(limit)));
+  };
+  if (!s.display0.maps().xy.empty() && !s.display1.maps().xy.empty()) {
+    const int top = within(std::floor(std::max(box0.y, box1.y)), rectification.height);
+    const int bottom = within(std::ceil(std::min(box0.y + box0.height, box1.y + box1.height)) + 1,
+                              rectification.height);
+    const int left = within(std::floor(box0.x) - s.numDisparities, rectification.width);
+    const int right = within(std::ceil(box0.x + box0.width) + 1, rectification.width);
+    s.roi = cv::Rect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+  }
   if (!s.roi.empty()) {
-    s.maps0 = roiMaps(rectification.H0, s.roi);
-    s.maps1 = roiMaps(rectification.H1, s.roi);
+    s.maps0 = warpMaps(rectification.H0, s.roi.x, s.roi.y, s.roi.width, s.roi.height);
+    s.maps1 = warpMaps(rectification.H1, s.roi.x, s.roi.y, s.roi.width, s.roi.height);
     // Outside picture 0 there is nothing to match (black border can "match" black border);
     // pixels blended with the border are left out too.
     remapPicture(
@@ -170,9 +150,10 @@ DisparityMap DisparityMatcher::compute(const Image& picture0, const Image& pictu
 std::unique_ptr<Image> DisparityMatcher::rectified(int index) const {
   const State& s = *state_;
   const cv::Mat& last = index == 0 ? s.last0 : s.last1;
-  if (last.empty()) return nullptr;
+  const RectifyingWarp::Maps& maps = (index == 0 ? s.display0 : s.display1).maps();
+  if (last.empty() || maps.xy.empty()) return nullptr;
   cv::Mat out;
-  remapPicture(last, (index == 0 ? s.display0 : s.display1).maps(), out);
+  remapPicture(last, maps, out);
   return toImage(out);
 }
 

@@ -73,7 +73,14 @@ TEST(DisparityTest, RigMapCoversWhatBothCamerasSeeAndMatchesTheTruth) {
   EXPECT_TRUE(matcher.compute(*Image::blank(320, 240), *rig.frame1).empty());
 }
 
-TEST(DisparityTest, FileAndDisplayEncodingsMarkInvalidPixels) {
+TEST(DisparityTest, AnEmptyRectificationGivesNothingAndEncodingsMarkInvalidPixels) {
+  const Rectification none;  // as a refused rectify() leaves it
+  DisparityMatcher matcher(none, kVga, kVga);
+  const auto frame = Image::blank(kVga.width, kVga.height);
+  EXPECT_TRUE(matcher.compute(*frame, *frame).empty());
+  EXPECT_EQ(matcher.rectified(0), nullptr);
+  EXPECT_EQ(RectifyingWarp(none, 1, kVga).apply(*frame), nullptr);
+
   DisparityMap map;
   map.width = 4;
   map.height = 1;

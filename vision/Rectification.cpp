@@ -400,39 +400,52 @@ VerticalOffsets verticalOffsets(const Rectification& rectification,
   return result;
 }
 
+RectifyingWarp::Maps warpMaps(const Matrix3x3& H, int left, int top, int width, int height) {
+  // warpPerspective's inverse map, tabulated once: for every rectified pixel, the picture
+  // position it samples.
+  const Mat3 inverse = toMatx(H).inv();
+  cv::Mat floatX(height, width, CV_32F), floatY(height, width, CV_32F);
+  for (int r = 0; r < height; ++r) {
+    const double v = top + r;
+    float* fx = floatX.ptr<float>(r);
+    float* fy = floatY.ptr<float>(r);
+    for (int c = 0; c < width; ++c) {
+      const double u = left + c;
+      const double w = inverse(2, 0) * u + inverse(2, 1) * v + inverse(2, 2);
+      if (w > 0.0) {
+        fx[c] = static_cast<float>((inverse(0, 0) * u + inverse(0, 1) * v + inverse(0, 2)) / w);
+        fy[c] = static_cast<float>((inverse(1, 0) * u + inverse(1, 1) * v + inverse(1, 2)) / w);
+      } else {
+        fx[c] = fy[c] = -1e6f;  // behind the picture's horizon: outside
+      }
+    }
+  }
+  // Fixed-point tables: remap's fastest bilinear path.
+  RectifyingWarp::Maps maps;
+  cv::convertMaps(floatX, floatY, maps.xy, maps.fraction, CV_16SC2);
+  return maps;
+}
+
 RectifyingWarp::RectifyingWarp(const Rectification& rectification, int index, PictureSize picture)
     : picture_(picture),
       output_{rectification.width, rectification.height},
       maps_(std::make_unique<Maps>()) {
   const Mat3 H = toMatx(index == 0 ? rectification.H0 : rectification.H1);
-  cv::Mat mapX, mapY;
-  // warpPerspective's inverse map, tabulated once: for every rectified pixel, the picture
-  // position it samples.
-  cv::Mat inverse(H.inv());
-  cv::Mat floatX(output_.height, output_.width, CV_32F),
-      floatY(output_.height, output_.width, CV_32F);
-  for (int v = 0; v < output_.height; ++v) {
-    float* fx = floatX.ptr<float>(v);
-    float* fy = floatY.ptr<float>(v);
-    const double* m = inverse.ptr<double>();
-    for (int u = 0; u < output_.width; ++u) {
-      const double w = m[6] * u + m[7] * v + m[8];
-      if (w > 0.0) {
-        fx[u] = static_cast<float>((m[0] * u + m[1] * v + m[2]) / w);
-        fy[u] = static_cast<float>((m[3] * u + m[4] * v + m[5]) / w);
-      } else {
-        fx[u] = fy[u] = -1e6f;  // behind the picture's horizon: outside
-      }
-    }
+  if (output_.width <= 0 || output_.height <= 0 || !finite(H) ||
+      !(std::fabs(cv::determinant(H)) > 0.0)) {
+    output_ = {0, 0};  // no rectification: apply() gives nothing
+    return;
   }
-  // Fixed-point tables: remap's fastest bilinear path.
-  cv::convertMaps(floatX, floatY, maps_->xy, maps_->fraction, CV_16SC2);
+  *maps_ = warpMaps(
+      index == 0 ? rectification.H0 : rectification.H1, 0, 0, output_.width, output_.height);
 }
 
 RectifyingWarp::~RectifyingWarp() = default;
 
 std::unique_ptr<Image> RectifyingWarp::apply(const Image& picture) const {
-  if (picture.width != picture_.width || picture.height != picture_.height) return nullptr;
+  if (picture.width != picture_.width || picture.height != picture_.height || maps_->xy.empty()) {
+    return nullptr;
+  }
   cv::Mat out;
   remapPicture(toMat(picture), *maps_, out);
   return toImage(out);

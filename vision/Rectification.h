@@ -119,7 +119,8 @@ class RectifyingWarp {
   RectifyingWarp& operator=(const RectifyingWarp&) = delete;
 
   // The rectified picture (rectification.width x rectification.height), or nullptr when
-  // `picture` is not of the size given at construction.
+  // `picture` is not of the size given at construction or the rectification is empty or
+  // singular (a default-constructed one, say).
   std::unique_ptr<Image> apply(const Image& picture) const;
 
   struct Maps;  // OpenCV's remap tables, kept out of this header

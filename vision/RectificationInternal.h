@@ -15,6 +15,10 @@ struct RectifyingWarp::Maps {
   cv::Mat fraction;  // CV_16UC1 interpolation table indices
 };
 
+// The remap tables of H (picture to rectified, w > 0 in front of the picture) for the
+// rectified pixels from (left, top), width x height of them. H must be invertible.
+RectifyingWarp::Maps warpMaps(const Matrix3x3& H, int left, int top, int width, int height);
+
 // Warps `picture` (any type remap takes) with the tables: bilinear, black outside.
 void remapPicture(const cv::Mat& picture, const RectifyingWarp::Maps& maps, cv::Mat& out);
 
