@@ -19,6 +19,22 @@ void ensureGstInitialised() {
   });
 }
 
+GstPtr<GstElement> parsePipeline(const char* chain, std::string& detail) {
+  detail.clear();
+  GError* parseError = nullptr;
+  GstElement* parsed =
+      gst_parse_launch_full(chain, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+  if (parseError != nullptr || parsed == nullptr) {
+    if (parseError != nullptr) {
+      detail = std::string(" (") + parseError->message + ")";
+      g_error_free(parseError);
+    }
+    if (parsed != nullptr) gst_object_unref(gst_object_ref_sink(parsed));
+    return nullptr;
+  }
+  return GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(parsed)));
+}
+
 std::string describeErrorMessage(GstMessage* message) {
   GError* error = nullptr;
   gchar* debug = nullptr;

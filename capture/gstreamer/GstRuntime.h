@@ -45,6 +45,11 @@ using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 
+// The pipeline `chain` describes (gst_parse_launch syntax, any element missing is an error),
+// owned and sunk; null when it cannot be built, with GStreamer's reason as " (reason)" in
+// `detail` (empty when it gave none), for the caller's own message to end with.
+GstPtr<GstElement> parsePipeline(const char* chain, std::string& detail);
+
 // The text and debug detail of an error or warning message, joined for display.
 std::string describeErrorMessage(GstMessage* message);
 
