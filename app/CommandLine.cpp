@@ -65,19 +65,40 @@ CommandLineResult parseCommandLine(int argc,
                      "cameras")
           ->expected(2)
           ->type_name("FILE");
-  app.add_flag("--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
-  app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
-  app.add_flag("--assist",
-               line.options.assist,
-               "assisted mode: aids to marking, calibrating and matching (without it, the "
-               "classic program)");
+  CLI::Option* printRigOption = app.add_flag(
+      "--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
+  CLI::Option* listDevicesOption =
+      app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
+  CLI::Option* assistOption =
+      app.add_flag("--assist",
+                   line.options.assist,
+                   "assisted mode: aids to marking, calibrating and matching (without it, the "
+                   "classic program)");
   virtualOption->excludes(sourceOption)->excludes(imagesOption);
   sourceOption->excludes(imagesOption);
+
+  CalibrateArguments calibrateArguments;
+  CLI::App* calibrateCommand = addCalibrateCommand(app, calibrateArguments);
+  for (CLI::Option* option : {virtualOption,
+                              sourceOption,
+                              imagesOption,
+                              printRigOption,
+                              listDevicesOption,
+                              assistOption}) {
+    calibrateCommand->excludes(option);
+  }
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return {std::nullopt, app.exit(error, out, err)};
+    const int status = app.exit(error, out, err);
+    // Scripts tell a usage error by status 2, whatever CLI11's own code; help stays 0.
+    if (status != 0 && calibrateCommand->parsed()) return {std::nullopt, kExitBadInput};
+    return {std::nullopt, status};
+  }
+  if (calibrateCommand->parsed()) {
+    line.calibrate = calibrateArguments;
+    return {line, 0};
   }
 
   if (useVirtual) {
