@@ -17,7 +17,8 @@ const char* bindingsHelp() {
                  other window
   middle click   in (0) only: set a ball, orange then green; its match in (1) gives its
                  depth in "Ball Display"
-  C              calibrate: estimate F from the marked pairs (at least 8)
+  C              calibrate: estimate F from the marked pairs (at least 8); with --assist
+                 the accurate estimator, which logs each pair's residual
   Left, Right    step back and forth through the marked pairs with their epipolar lines
   1 ... 9        show pair 1 ... 9 (also writes a snapshot, like any other key)
   E              pause both cameras and show this camera's colour edge picture
