@@ -165,14 +165,14 @@ TEST(AccurateEstimator, FitsAsWellAsTheTruthAndSortsOutEveryFarPair) {
 
 // Few noisy pairs against the described estimator on the same pairs. Error: mean symmetric
 // distance of 500 fresh noise-free pairs of the same rig. Measured over 300 rigs each, ours
-// is the closer one in all of them at 24 pairs, in 91% at 12, and in 58% at 8, where both
+// is the closer one in 99.3% of them at 24 pairs, in 96% at 12, and in 72% at 8, where both
 // fit eight points with seven degrees of freedom (the described one by the linear 8-point
 // method, ours by the Sampson error) and neither is always ahead; its median error is lower
 // at every count. The test holds those shares, with some slack, on fewer rigs.
 TEST(AccurateEstimator, IsNoWorseThanTheDescribedEstimatorOnFewPairs) {
   for (int count : {8, 12, 24}) {
     const int rigs = count == 8 ? 40 : 10;
-    const double share = count == 8 ? 0.5 : count == 12 ? 0.8 : 1.0;
+    const double share = count == 8 ? 0.6 : count == 12 ? 0.9 : 1.0;
     int closer = 0;
     std::vector<double> ourErrors, describedErrors;
     for (int seed = 0; seed < rigs; ++seed) {

@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLeverageRounds = 2;
 constexpr double kHighLeverage = 3.0;
 constexpr double kBiweightCutoff = 3.0;
+// Up to this many pairs a fit to all of them competes with the loop's best model.
+constexpr int kWholeSetRivalPairs = 64;
 constexpr int kMaxRefinementIterations = 50;
 
 double millisecondsSince(Clock::time_point start) {
@@ -64,12 +66,9 @@ FundamentalReport classicReport(std::span<const Correspondence> correspondences,
 // The loop runs on pairs normalised once (centroid 0, mean distance sqrt(2) in each picture),
 // which keeps the 7-point solver well conditioned without normalising every sample; the
 // scorer measures Sampson distances in pixels all the same. The model comes back in pixels.
-template <typename Solver>
-RansacResult<Matrix3x3, MsacScore> accurateRansac(std::span<const Correspondence> correspondences,
-                                                  const Similarity& t0,
-                                                  const Similarity& t1,
-                                                  const FundamentalOptions& options) {
-  const int n = static_cast<int>(correspondences.size());
+std::vector<Correspondence> normalisedPairs(std::span<const Correspondence> correspondences,
+                                            const Similarity& t0,
+                                            const Similarity& t1) {
   std::vector<Correspondence> normalised;
   normalised.reserve(correspondences.size());
   for (const Correspondence& c : correspondences) {
@@ -78,6 +77,26 @@ RansacResult<Matrix3x3, MsacScore> accurateRansac(std::span<const Correspondence
                           t1.s * (c.x1 - t1.cx),
                           t1.s * (c.y1 - t1.cy)});
   }
+  return normalised;
+}
+
+// A model of normalised coordinates in pixels: F = T1^T Fn T0, unit norm.
+Matrix3x3 inPixels(const Matrix3x3& Fn, const Similarity& t0, const Similarity& t1) {
+  const Matrix3x3 F =
+      small::multiply(small::multiply(small::transposed(t1.matrix()), Fn), t0.matrix());
+  const double norm = small::frobeniusNorm(F);
+  Matrix3x3 unit;
+  for (int k = 0; k < 9; ++k) unit[k] = F[k] / norm;
+  return unit;
+}
+
+template <typename Solver>
+RansacResult<Matrix3x3, MsacScore> accurateRansac(std::span<const Correspondence> correspondences,
+                                                  const Similarity& t0,
+                                                  const Similarity& t1,
+                                                  const FundamentalOptions& options) {
+  const int n = static_cast<int>(correspondences.size());
+  std::vector<Correspondence> normalised = normalisedPairs(correspondences, t0, t1);
   const int runs = static_cast<int>(
       std::min<double>(options.maxRuns, std::max(1.0, std::floor(kAccurateWorkBound / n))));
   // The test reads pairs in the order given: a seeded shuffle makes it a random one.
@@ -100,14 +119,18 @@ RansacResult<Matrix3x3, MsacScore> accurateRansac(std::span<const Correspondence
                        runLimit,
                        log,
                        localOptimiser);
-  if (result.found) {
-    // Back to pixels: F = T1^T Fn T0, unit norm.
-    const Matrix3x3 F =
-        small::multiply(small::multiply(small::transposed(t1.matrix()), result.model), t0.matrix());
-    const double norm = small::frobeniusNorm(F);
-    for (int k = 0; k < 9; ++k) result.model[k] = F[k] / norm;
-  }
+  if (result.found) result.model = inPixels(result.model, t0, t1);
   return result;
+}
+
+// Sum over the pairs of min(d^2, threshold^2), d the Sampson distance in pixels: MSAC's cost.
+double truncatedCost(const Matrix3x3& F, std::span<const Correspondence> pairs, double threshold) {
+  double cost = 0.0;
+  for (const Correspondence& c : pairs) {
+    const double d = sampsonDistance(F, c);
+    cost += d < threshold ? d * d : threshold * threshold;
+  }
+  return cost;
 }
 
 std::vector<Correspondence> selected(std::span<const Correspondence> pairs,
@@ -220,6 +243,23 @@ FundamentalReport accurateReport(std::span<const Correspondence> correspondences
 
   Matrix3x3 F = result.model;
   std::vector<bool> mask = finalRefinement(correspondences, options.inlierThreshold, F);
+  // With few pairs every minimal sample is poorly conditioned: the loop's best model fits
+  // seven pairs exactly and may leave an eighth, true pair beyond the bound, which the
+  // refinement then never looks at again. A fit to all the pairs is a rival start; the final
+  // models compete on the truncated cost the loop minimises.
+  if (n <= kWholeSetRivalPairs) {
+    Matrix3x3 Fn;
+    if (fitFundamentalLeastSquares(normalisedPairs(correspondences, t0, t1), {}, Fn)) {
+      Matrix3x3 rival = refineSampson(inPixels(Fn, t0, t1), correspondences).F;
+      std::vector<bool> rivalMask =
+          finalRefinement(correspondences, options.inlierThreshold, rival);
+      if (truncatedCost(rival, correspondences, options.inlierThreshold) <
+          truncatedCost(F, correspondences, options.inlierThreshold)) {
+        F = rival;
+        mask = std::move(rivalMask);
+      }
+    }
+  }
   // One sign for one geometry: the largest entry positive.
   const auto largest = std::max_element(
       F.begin(), F.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
