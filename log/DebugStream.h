@@ -9,8 +9,10 @@
 //     (settings that cannot be written, a capture device's error, a snapshot not saved, the
 //     hint to run with --virtual). Written with reportError(text): one line, one write(2),
 //     straight to file descriptor 2, never through the log sink.
-// The command line's help and usage errors are the parser's own output on the streams main
-// hands it (app/CommandLine.h).
+// The command line's help and usage errors, and a subcommand's own messages and result, go
+// to the streams main hands the parser and the subcommand (app/CommandLine.h,
+// app/CalibrateCommand.h), so tests can read them; a subcommand's log lines still go through
+// logLine.
 //
 // logLine streams its arguments into the calling thread's stream, ends the line and flushes:
 //
