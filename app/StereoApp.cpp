@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 #include "geometry/MatchSearch.h"
+#include "geometry/PreciseClick.h"
+#include "geometry/ZnccSearch.h"
 #include "imaging/EdgePicture.h"
 #include "log/DebugStream.h"
 #include "settings/Calibration.h"
@@ -150,7 +154,9 @@ LRESULT StereoApp::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 void StereoApp::drawScene() { drawBallScene(balls().trackedPoints(), balls().pointSize()); }
 
 void StereoApp::addClick(CameraWnd* window, double x, double y) {
-  if (!pairs().click(window->side(), {x, y})) return;
+  ImagePosition point{x, y};
+  if (options().assist) point = refineClick(window, point);
+  if (!pairs().click(window->side(), point)) return;
 
   const std::size_t count = pairs().correspondences().size();
   DebugStream << count << " points reached";
@@ -166,6 +172,32 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
 
 void StereoApp::calibrate() { calibration().calibrate(pairs().correspondences()); }
 
+ImagePosition StereoApp::refineClick(CameraWnd* window, ImagePosition click) {
+  const int side = window->side();
+  const bool completesPair = pairs().pendingSource() != -1 && pairs().pendingSource() != side;
+  CameraWnd* other = window->otherWindow();
+  const bool wasPaused = paused();
+  // Paused and settled: neither frame is replaced or deleted until `paused` is restored.
+  window->pauseAndSettle();
+  RefinedClick refined{click, false};
+  if (window->frame != nullptr) {
+    if (!completesPair) {
+      refined = snapToCorner(*window->frame, click);
+    } else if (other->frame != nullptr) {
+      refined = refineMatchingClick(*other->frame, pairs().pendingPoint(), *window->frame, click);
+    }
+  }
+  setPaused(wasPaused);
+  if (refined.refined) logLine(formatRefinedClickLine(side, click, refined.position));
+  return refined.position;
+}
+
+double StereoApp::matchBand() const {
+  // No estimator of this program reports its accuracy yet: every F comes from the described
+  // estimator or from cams.conf, so the match may lie anywhere within the wide band.
+  return znccBand(std::numeric_limits<double>::quiet_NaN());
+}
+
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   CameraWnd* other = window->otherWindow();
   const bool wasPaused = paused();
@@ -173,13 +205,20 @@ ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   window->pauseAndSettle();
   ImagePosition result;
   if (window->frame != nullptr && other->frame != nullptr) {
-    result = searchAlongLine(*window->frame,
-                             *other->frame,
-                             ImagePosition{x, y},
-                             calibration().epipolarMatrix(window->side()),
-                             kMatchWindowSize,
-                             kMatchBand,
-                             matchThreshold);
+    const Matrix M = calibration().epipolarMatrix(window->side());
+    const ImagePosition source{x, y};
+    if (options().assist) {
+      logSearchLine(*other->frame, source, M);
+      Matrix3x3 m{};
+      std::copy_n(M.data(), m.size(), m.begin());
+      const ZnccMatch match =
+          searchZnccAlongLine(*window->frame, *other->frame, source, m, matchBand());
+      logLine(formatMatchLine(other->side(), match));
+      result = match.position;
+    } else {
+      result = searchAlongLine(
+          *window->frame, *other->frame, source, M, kMatchWindowSize, kMatchBand, matchThreshold);
+    }
   }
   setPaused(wasPaused);
   return result;

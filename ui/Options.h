@@ -14,7 +14,8 @@
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode. Parsed and handed down; nothing reads it yet.
+  // --assist: the assisted mode (the camera windows' accurate searches, refined clicks and
+  // loupe; see ui/CameraWnd.h and app/StereoApp.h).
   bool assist = false;
 
   friend bool operator==(const Options&, const Options&) = default;
