@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 #include "geometry/MatchSearch.h"
 #include "geometry/PreciseClick.h"
@@ -170,7 +171,11 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   }
 }
 
-void StereoApp::calibrate() { calibration().calibrate(pairs().correspondences()); }
+void StereoApp::calibrate() {
+  calibration().calibrate(
+      pairs().correspondences(),
+      options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic);
+}
 
 ImagePosition StereoApp::refineClick(CameraWnd* window, ImagePosition click) {
   const int side = window->side();
@@ -193,9 +198,12 @@ ImagePosition StereoApp::refineClick(CameraWnd* window, ImagePosition click) {
 }
 
 double StereoApp::matchBand() const {
-  // No estimator of this program reports its accuracy yet: every F comes from the described
-  // estimator or from cams.conf, so the match may lie anywhere within the wide band.
-  return znccBand(std::numeric_limits<double>::quiet_NaN());
+  // An F from the described estimator or from cams.conf has no measured accuracy: the match
+  // may lie anywhere within the wide band (znccBand of NaN).
+  const std::optional<Session>& accurate = calibration().lastAccurate();
+  const double rms = accurate && accurate->rmsSampsonPx ? *accurate->rmsSampsonPx
+                                                        : std::numeric_limits<double>::quiet_NaN();
+  return znccBand(rms);
 }
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {

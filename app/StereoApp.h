@@ -90,7 +90,8 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // click's window in the other frame. A click that moved logs "Refined click in (w): ...";
   // without frames, or without structure near it, the click stays.
   ImagePosition refineClick(CameraWnd* window, ImagePosition click);
-  // The accurate search's band across the line, pixels (znccBand).
+  // The accurate search's band across the line, pixels: znccBand of the RMS Sampson error of
+  // the accurate calibration that gave the F in use, the wide band for any other F.
   double matchBand() const;
 
   bool saved_ = false;

@@ -14,8 +14,9 @@
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode (the camera windows' accurate searches, refined clicks and
-  // loupe; see ui/CameraWnd.h and app/StereoApp.h).
+  // --assist: the assisted mode: key C calibrates with the accurate estimator; the camera
+  // windows' searches are the accurate ones, marking clicks are refined and a loupe follows
+  // the pointer (ui/CameraWnd.h, app/StereoApp.h).
   bool assist = false;
 
   friend bool operator==(const Options&, const Options&) = default;
