@@ -3,6 +3,7 @@
 // pictures; and none of it without --assist.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "app/StereoApp.h"
 #include "app/testing/AppFixture.h"
 #include "capture/VirtualView.h"
+#include "geometry/Fundamental.h"
 #include "geometry/PreciseClick.h"
 #include "platform/PaintSurface.h"
 #include "ui/Overlay.h"
@@ -206,6 +208,33 @@ TEST_F(Assisted, RightAndMiddleClicksFindTheRigsMatchToSubPixelAfterTheDescribed
   EXPECT_EQ(log.lines().back(), position.str());
   const double marked[3] = {match[0], match[1], 1.0};
   EXPECT_EQ(window1->marker, Vector(marked, 3));
+}
+
+TEST_F(Assisted, TheBandNarrowsAfterAnAccurateCalibrationAndWidensForAnyOtherF) {
+  start(true);
+  deliverRig();
+  std::vector<Correspondence> exact;
+  for (const RigLandmark& l : rig().scene->landmarks()) exact.push_back({l.x0, l.y0, l.x1, l.y1});
+  ASSERT_TRUE(app->calibration().calibrate(exact, FundamentalMethod::kAccurate));
+  const Matrix F = app->calibration().epipolarMatrix(0);
+  // Picture (1) moved 6 rows down: every match now lies 6 px off its line, beyond the 3 px of
+  // a near-exact accurate calibration, within the 20 px of a restored F (the same matrix).
+  Image shifted(*rig().frames[1]);
+  for (int y = kRigHeight - 1; y >= 0; --y) {
+    std::memcpy(shifted.row(y), rig().frames[1]->row(std::max(y - 6, 0)), 3 * kRigWidth);
+  }
+  deliver(*rig().frames[0], shifted);
+  const RigLandmark corner = landmark("poster top-left");
+  const int x = static_cast<int>(std::lround(corner.x0));
+  const int y = static_cast<int>(std::lround(corner.y0));
+  const double trueX = corner.x1 + (x - corner.x0);
+  const double trueY = corner.y1 + (y - corner.y0) + 6;
+  sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(x, y));
+  EXPECT_GT(std::hypot(window1->marker[0] - trueX, window1->marker[1] - trueY), 2.0);
+  app->calibration().restore(F, true);
+  sendMessage(window0->hwnd, WM_RBUTTONDOWN, MK_RBUTTON, at(x, y));
+  EXPECT_NEAR(window1->marker[0], trueX, 0.3);
+  EXPECT_NEAR(window1->marker[1], trueY, 0.3);
 }
 
 TEST_F(Assisted, MarkingClicksAreRefinedOntoTheJunctionAndStoredSoOnlyWithAssist) {
