@@ -10,6 +10,7 @@
 //   --version, --help       print and end; --help also lists every mouse button and key
 // and the options of the run itself (ui/Options.h), which main hands to runEpipolar:
 //   --assist                the assisted mode
+//   --pairs FILE            with --assist: pairs to append at start
 //
 // Parsing never ends the process: the caller gets either the options or the exit status,
 // with anything to print already written to the given streams.

@@ -250,6 +250,13 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case 'X':
           compareColours();
           return 0;
+        case 'S':
+          // The assisted export; a snapshot otherwise, as for any other key.
+          if (app->options().assist && isKeyDown(VK_CONTROL)) {
+            app->exportSession();
+            return 0;
+          }
+          return LiveImageWnd::handleMessage(msg, wParam, lParam);
         default:
           if (wParam >= '1' && wParam <= '9') {
             showCorrespondence(static_cast<int>(wParam - '1'));
