@@ -150,6 +150,22 @@ TEST_F(AssistedFiles, TheExitSaveWritesOnlyEditsNotYetExported) {
     markPair(app, 1, 2);
   }
   EXPECT_TRUE(sessionFileExists());
+  EXPECT_FALSE(std::filesystem::exists(kSessionBackupFileName)) << "the run's own export";
+
+  // An earlier run's file that this run never exported is kept before the exit save.
+  writeText(kSessionFileName, "an earlier export");
+  log.clear();
+  {
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf", assisted());
+    markPair(app, 3, 4);
+  }
+  std::ifstream kept(kSessionBackupFileName);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "an earlier export");
+  EXPECT_EQ(readPairFile(kSessionFileName).session.pairs,
+            (std::vector<Correspondence>{{3, 4, 8, 4}}));
+  EXPECT_EQ(linesStartingWith(log, "Kept the earlier "),
+            std::vector<std::string>{
+                "Kept the earlier epipolar-session.json as epipolar-session.previous.json"});
 }
 
 }  // namespace

@@ -28,6 +28,8 @@
 namespace epipolar {
 
 inline constexpr const char* kSessionFileName = "epipolar-session.json";
+// Where the exit save keeps an earlier session file it would otherwise replace.
+inline constexpr const char* kSessionBackupFileName = "epipolar-session.previous.json";
 inline constexpr const char* kCalibrationFileName = "epipolar-calibration.yaml";
 
 // What one calibration (key C) estimated F from and said about each pair.

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "fileio/SaveFile.h"
 #include "geometry/ClassicEstimator.h"
@@ -48,6 +51,26 @@ bool writeSessionFile(const char* name, const std::string& bytes) {
   if (saveFile(name, bytes, Sync::kYes)) return true;
   logLine(std::string("Could not write ") + name + ": " + std::strerror(errno));
   return false;
+}
+
+// The exit save is not asked for and may hold less than an epipolar-session.json it did not
+// write (an earlier run's export with more pairs, or its F): that file's bytes go to
+// epipolar-session.previous.json first. False, with the reason logged, when they cannot be
+// read or kept; the caller then leaves the file alone.
+bool keepEarlierSessionFile() {
+  std::error_code error;
+  if (!std::filesystem::exists(kSessionFileName, error)) return true;
+  errno = 0;
+  std::ifstream in(kSessionFileName, std::ios::binary);
+  std::ostringstream bytes;
+  if (!in || !(bytes << in.rdbuf()) || in.bad()) {
+    logLine(std::string("Could not read ") + kSessionFileName + ": " +
+            (errno != 0 ? std::strerror(errno) : "read error") + "; the edits are not saved");
+    return false;
+  }
+  if (!writeSessionFile(kSessionBackupFileName, bytes.str())) return false;
+  logLine(std::string("Kept the earlier ") + kSessionFileName + " as " + kSessionBackupFileName);
+  return true;
 }
 
 }  // namespace
@@ -182,6 +205,7 @@ void StereoApp::exportSession() {
   const Session now = session();
   const bool written = writeSessionFile(kSessionFileName, sessionJson(now));
   if (written) {
+    sessionFileWritten_ = true;
     logLine("Exported " + pairCount(now.pairs.size()) + (now.F ? " with F" : " without F") +
             " to " + kSessionFileName);
     markExported();
@@ -199,6 +223,7 @@ void StereoApp::saveUnexportedEdits() {
   if (pairs().revision() == exportedPairsRevision_ && calibrations_ == exportedCalibrations_) {
     return;
   }
+  if (!sessionFileWritten_ && !keepEarlierSessionFile()) return;
   const Session now = session();
   if (writeSessionFile(kSessionFileName, sessionJson(now))) {
     logLine(std::string("Saved the edits not yet exported to ") + kSessionFileName + " (" +

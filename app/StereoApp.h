@@ -14,10 +14,10 @@
 //      epipoles take the stored matrix whatever the answer; Yes also sets `calibrated`;
 //   5. the stored points, if "hasPoints" of Cam0 is set: a "Point i: (x0, y0) = (x1, y1)" line
 //      each, then "Use the points restored from file?" (caption "Use data?"); Yes keeps them;
-//   6. when calibrated, the "Instructions" box;
-//   7. with --assist and --pairs FILE, the file's pairs (read by session/PairReader.h) appended
+//   6. with --assist and --pairs FILE, the file's pairs (read by session/PairReader.h) appended
 //      as one bulk step (addPairs); a bad file logs the reader's one-line message and adds
 //      nothing, and the run goes on;
+//   7. when calibrated, the "Instructions" box;
 //   8. the camera window titles get "(0) " and "(1) " in front.
 // Cancel on either question ends the process with status 0 and saves nothing.
 //
@@ -39,7 +39,11 @@
 // operation) and any calibration (C) since start or since the last export whose session file
 // was written. At exit, edits not yet exported are saved to epipolar-session.json alone, logged
 // "Saved the edits not yet exported to epipolar-session.json (12 pairs)"; without edits nothing
-// is written. What the start brought (restored points, the --pairs file) is no edit: it is in
+// is written. An epipolar-session.json this run did not export (an earlier run's) is first
+// copied to epipolar-session.previous.json, logged
+//   "Kept the earlier epipolar-session.json as epipolar-session.previous.json"
+// and when it cannot be read or copied it stays as it is and the edits are not saved (the
+// reason logged). What the start brought (restored points, the --pairs file) is no edit: it is in
 // its files already.
 //
 // Threads: UI thread only, except what CameraWndOwner names.
@@ -120,6 +124,8 @@ class StereoApp : public GLWnd, public CameraWndOwner {
 
   bool saved_ = false;
   bool editsSaved_ = false;
+  // Whether this run has written epipolar-session.json (an export).
+  bool sessionFileWritten_ = false;
   // --assist: what the last calibration of this run estimated F from (for the exported fits).
   std::optional<CalibrationFit> lastFit_;
   // Calibrations run so far, and the counts of the last export (see saveUnexportedEdits).

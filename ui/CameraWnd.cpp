@@ -257,6 +257,10 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
           }
           return LiveImageWnd::handleMessage(msg, wParam, lParam);
+        case VK_CONTROL:
+          // Ctrl pressed for Ctrl+S: the assisted mode takes no snapshot of it.
+          if (app->options().assist) return 0;
+          return LiveImageWnd::handleMessage(msg, wParam, lParam);
         default:
           if (wParam >= '1' && wParam <= '9') {
             showCorrespondence(static_cast<int>(wParam - '1'));
