@@ -95,6 +95,9 @@ TEST_F(SessionExport, ExportedFilesReadBackBitForBitByUsByOpenCVAndAsTheNextRuns
     EXPECT_TRUE(sameBits(next.pairs().correspondences()[i], marked[i])) << i;
   }
   EXPECT_FALSE(next.calibration().calibrated()) << "the file's F waits for C";
+  EXPECT_EQ(linesStartingWith(log, "Added 13 "),
+            std::vector<std::string>{"Added 13 pairs from epipolar-session.json (13 in all); "
+                                     "its F is not used: press C to calibrate"});
 }
 
 }  // namespace
