@@ -28,24 +28,30 @@ bool sameMatrix(const Matrix3x3& a, const Matrix3x3& b) {
 
 Session sessionSnapshot(std::span<const Correspondence> pairs,
                         const std::optional<Matrix3x3>& F,
-                        const CalibrationFit* fit,
+                        const Session* calibration,
                         const std::array<SessionCamera, 2>& cameras) {
   Session session;
   session.pairs.assign(pairs.begin(), pairs.end());
   session.F = F;
   session.cameras = cameras;
-  if (!F || fit == nullptr || !sameMatrix(fit->F, *F)) return session;
+  if (!F || calibration == nullptr || !calibration->F || !sameMatrix(*calibration->F, *F)) {
+    return session;
+  }
 
-  session.method = fit->method;
-  std::map<PairBits, bool> verdicts;
-  for (std::size_t i = 0; i < fit->pairs.size(); ++i) {
-    verdicts.emplace(bitsOf(fit->pairs[i]), i < fit->inliers.size() && fit->inliers[i]);
+  session.method = calibration->method;
+  session.rmsSampsonPx = calibration->rmsSampsonPx;
+  session.meanSymmetricPx = calibration->meanSymmetricPx;
+  session.runs = calibration->runs;
+  session.timeMs = calibration->timeMs;
+  session.warnings = calibration->warnings;
+  std::map<PairBits, PairFit> fits;
+  for (std::size_t i = 0; i < calibration->pairs.size() && i < calibration->fits.size(); ++i) {
+    if (calibration->fits[i]) fits.emplace(bitsOf(calibration->pairs[i]), *calibration->fits[i]);
   }
   session.fits.resize(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    const auto found = verdicts.find(bitsOf(pairs[i]));
-    if (found == verdicts.end()) continue;
-    session.fits[i] = PairFit{sampsonDistance(*F, pairs[i]), found->second};
+    const auto found = fits.find(bitsOf(pairs[i]));
+    if (found != fits.end()) session.fits[i] = found->second;
   }
   return session;
 }

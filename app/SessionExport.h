@@ -8,8 +8,9 @@
 // What goes in: F only while it is in use (after C, or a stored matrix accepted at start). The
 // fits ("residual_px": Sampson distance under F, "inlier": the estimator's verdict) belong to
 // the pairs that the last C of this run estimated F from, found by value, so a pair added or
-// moved since has none; the method is that calibration's. An F accepted from cams.conf has
-// neither method nor fits until C is pressed. Without F the JSON holds the pairs and cameras.
+// moved since has none; the method, errors, runs, time and warnings are that calibration's.
+// An F accepted from cams.conf has none of these until C is pressed. Without F the JSON holds
+// the pairs and cameras.
 //
 // Units: pixels, origin top-left, y down; F row-major, (x1, y1, 1) * F * (x0, y0, 1)^T = 0.
 // Pure; no file access and no logging. Threads: any.
@@ -19,7 +20,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "geometry/Correspondence.h"
 #include "geometry/Residuals.h"
@@ -32,19 +32,13 @@ inline constexpr const char* kSessionFileName = "epipolar-session.json";
 inline constexpr const char* kSessionBackupFileName = "epipolar-session.previous.json";
 inline constexpr const char* kCalibrationFileName = "epipolar-calibration.yaml";
 
-// What one calibration (key C) estimated F from and said about each pair.
-struct CalibrationFit {
-  Matrix3x3 F{};
-  std::vector<Correspondence> pairs;  // in the order estimated
-  std::vector<bool> inliers;          // inliers[i] belongs to pairs[i]
-  std::string method;                 // "classic", "accurate"
-};
-
-// The session of `pairs`, with `F` when one is in use, the fits of `fit` when it was made
-// under that very F (bit for bit), and the two cameras.
+// The session of `pairs`, with `F` when one is in use and the two cameras. When `calibration`
+// (the outcome of the calibration that gave F, ui/StereoCalibration.h lastAccurate()) holds
+// that very F (bit for bit), its method, error summary, runs, time and warnings go in, and
+// each pair it estimated F from, found by value, carries its fit.
 Session sessionSnapshot(std::span<const Correspondence> pairs,
                         const std::optional<Matrix3x3>& F,
-                        const CalibrationFit* fit,
+                        const Session* calibration,
                         const std::array<SessionCamera, 2>& cameras);
 
 }  // namespace epipolar

@@ -11,7 +11,6 @@
 #include <sstream>
 
 #include "fileio/SaveFile.h"
-#include "geometry/ClassicEstimator.h"
 #include "geometry/MatchSearch.h"
 #include "imaging/EdgePicture.h"
 #include "log/DebugStream.h"
@@ -198,7 +197,8 @@ Session StereoApp::session() const {
     if (window->camera->deviceEntry != nullptr) camera.name = window->camera->deviceEntry->name;
     window->frameSize(camera.width, camera.height);
   }
-  return sessionSnapshot(pairs().correspondences(), F, lastFit_ ? &*lastFit_ : nullptr, cameras);
+  const std::optional<Session>& fitted = calibration().lastAccurate();
+  return sessionSnapshot(pairs().correspondences(), F, fitted ? &*fitted : nullptr, cameras);
 }
 
 void StereoApp::exportSession() {
@@ -295,16 +295,11 @@ void StereoApp::addPairs(std::span<const Correspondence> added,
 }
 
 void StereoApp::calibrate() {
-  const std::vector<Correspondence>& marked = pairs().correspondences();
-  if (!calibration().calibrate(marked)) return;
-  ++calibrations_;
-  if (!options().assist) return;
-  CalibrationFit fit;
-  fit.F = matrix3x3(calibration().fundamental());
-  fit.pairs = marked;
-  fit.inliers = NormalisedLineScorer::inlierMask(fit.F, marked);
-  fit.method = "classic";
-  lastFit_ = std::move(fit);
+  if (calibration().calibrate(
+          pairs().correspondences(),
+          options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic)) {
+    ++calibrations_;
+  }
 }
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {

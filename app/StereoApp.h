@@ -126,8 +126,6 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   bool editsSaved_ = false;
   // Whether this run has written epipolar-session.json (an export).
   bool sessionFileWritten_ = false;
-  // --assist: what the last calibration of this run estimated F from (for the exported fits).
-  std::optional<CalibrationFit> lastFit_;
   // Calibrations run so far, and the counts of the last export (see saveUnexportedEdits).
   std::uint64_t calibrations_ = 0;
   std::uint64_t exportedPairsRevision_ = 0;

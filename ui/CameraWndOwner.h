@@ -77,7 +77,8 @@ class CameraWndOwner {
   // Ctrl+S of the assisted mode: writes the session files (app/SessionExport.h) and logs
   // what was written.
   virtual void exportSession() = 0;
-  // Estimates F from the correspondences (key C).
+  // Estimates F from the correspondences (key C): with the described estimator, or with the
+  // accurate one when options().assist is set.
   virtual void calibrate() = 0;
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
   // the epipolar line; (0, 0) when nothing matches.

@@ -16,7 +16,7 @@
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode.
+  // --assist: the assisted mode. Key C calibrates with the accurate estimator.
   bool assist = false;
   // --pairs FILE (only with --assist): pairs appended at start, after the restore questions;
   // "" for none.

@@ -46,7 +46,7 @@ python3 - "$pairs" <<'PY' || fail "the session file is not as exported"
 import json, sys
 session = json.load(open("epipolar-session.json"))
 assert session["pair_count"] == int(sys.argv[1]), session["pair_count"]
-assert len(session["F"]) == 9 and session["method"] == "classic"
+assert len(session["F"]) == 9 and session["method"] == "accurate"
 assert all("residual_px" in p and "inlier" in p for p in session["pairs"])
 assert session["cameras"][0] == {"name": "Virtual camera 0 (left)", "width": 640, "height": 480}
 text = open("epipolar-calibration.yaml").read()

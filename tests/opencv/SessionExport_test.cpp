@@ -68,7 +68,8 @@ TEST_F(SessionExport, ExportedFilesReadBackBitForBitByUsByOpenCVAndAsTheNextRuns
     EXPECT_TRUE(sameBits(session.pairs[i], marked[i]));
   ASSERT_TRUE(session.F);
   for (std::size_t i = 0; i < 9; ++i) EXPECT_TRUE(sameBits((*session.F)[i], F[i])) << i;
-  EXPECT_EQ(session.method, "classic");
+  EXPECT_EQ(session.method, "accurate");
+  EXPECT_TRUE(session.rmsSampsonPx && session.runs) << "the calibration's summary";
   // The twelve fitted pairs carry their Sampson distance and verdict; the later one neither.
   ASSERT_EQ(session.fits.size(), marked.size());
   for (std::size_t i = 0; i < 12; ++i) {
