@@ -280,6 +280,7 @@ void reportLabelAgreement(const std::vector<Scene>& scenes) {
               "confined to 3 px: within 2");
   struct Misses {
     int searches = 0, beyond = 0, confined = 0, lookAlike = 0, lookAlikeFlagged = 0;
+    int confinedConsistent = 0;
   };
   std::vector<Misses> misses;
   for (const Scene& scene : scenes) {
@@ -342,6 +343,12 @@ void reportLabelAgreement(const std::vector<Scene>& scenes) {
           ++m.beyond;
         } else if (!hit) {
           ++m.confined;
+          // Searched back from where it was found, does it come back to the source? Then
+          // both pictures agree best on that pair of points, not on the labelled one.
+          const ZnccMatch back = searchZnccAlongLine(
+              b, *scene.pictures[from], o.match.position, transposed(M), scene.band);
+          m.confinedConsistent += back.found && std::hypot(back.position.x - source.x,
+                                                           back.position.y - source.y) <= 1.0;
         } else {
           ++m.lookAlike;
           m.lookAlikeFlagged += o.match.uncertain;
@@ -357,20 +364,23 @@ void reportLabelAgreement(const std::vector<Scene>& scenes) {
                 100.0 * hits / searches);
   }
   std::printf("\nMisses of the search (default settings) by first cause, share of searches\n");
-  std::printf("%-8s %9s %12s %22s %22s\n",
+  std::printf("%-8s %9s %12s %22s %20s %22s\n",
               "scene",
               "searches",
               "beyond band",
               "confined search misses",
+              "(back within 1 px)",
               "look-alike (flagged)");
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     const Misses& m = misses[i];
     const double n = m.searches;
-    std::printf("%-8s %9d %11.1f%% %21.1f%% %14.1f%% (%d/%d)\n",
+    std::printf("%-8s %9d %11.1f%% %21.1f%% %14d/%-5d %14.1f%% (%d/%d)\n",
                 scenes[i].name.c_str(),
                 m.searches,
                 100.0 * m.beyond / n,
                 100.0 * m.confined / n,
+                m.confinedConsistent,
+                m.confined,
                 100.0 * m.lookAlike / n,
                 m.lookAlikeFlagged,
                 m.lookAlike);
