@@ -201,13 +201,14 @@ void sweep(const std::vector<Scene>& scenes) {
     detail::ZnccSettings settings;
   };
   const Variant variants[] = {
-      {"15x15 window only", {kZnccWindowSize, false, kZnccWindowSize, 0}},
-      {"+ flat windows grow", {kZnccWindowSize, false, 39, 0}},
-      {"+ warped re-ranking", {kZnccWindowSize, false, 39, 6, 0}},
+      {"15x15 window only", {kZnccWindowSize, false, kZnccWindowSize, 0, 0, 2, 0}},
+      {"+ flat windows grow", {kZnccWindowSize, false, 39, 0, 0, 2, 0}},
+      {"+ warped re-ranking", {kZnccWindowSize, false, 39, 6, 0, 2, 0}},
       {"+ context ranking (default)", {}},
+      {"+ 27x27 when uncertain", {kZnccWindowSize, false, 39, 6, 20, 2, 27}},
   };
   for (const Variant& v : variants) {
-    std::printf("%-30s", v.name);
+    std::printf("%-34s", v.name);
     for (const Scene& scene : scenes) {
       std::printf(" %s %5.1f%%",
                   scene.name.c_str(),

@@ -154,10 +154,12 @@ void runRigSearch(benchmark::State& state, const Clicks* rig) {
   }
 }
 
-// The same without ranking the places by their surroundings: what that ranking costs.
-void runRigSearchWindowsOnly(benchmark::State& state, const Clicks* rig) {
+// The same without ranking the places by their surroundings (what that ranking costs), and
+// with a 27x27 search after an uncertain answer (what that would cost).
+void runRigSearchSettings(benchmark::State& state, const Clicks* rig, int reach, int wider) {
   detail::ZnccSettings settings;
-  settings.contextReach = 0;
+  settings.contextReach = reach;
+  settings.uncertainWindow = wider;
   std::size_t k = 0;
   for (auto _ : state) {
     const RigLandmark& l = rig->landmarks[k++ % rig->landmarks.size()];
@@ -270,7 +272,11 @@ int main(int argc, char** argv) {
           9);
   }
   timed(benchmark::RegisterBenchmark("zncc_rig", runRigSearch, &clicks), 42, 9);
-  timed(benchmark::RegisterBenchmark("zncc_rig_windows_only", runRigSearchWindowsOnly, &clicks),
+  timed(benchmark::RegisterBenchmark("zncc_rig_windows_only", runRigSearchSettings, &clicks, 0, 0),
+        42,
+        9);
+  timed(benchmark::RegisterBenchmark(
+            "zncc_rig_wider_when_uncertain", runRigSearchSettings, &clicks, 20, 27),
         42,
         9);
   timed(benchmark::RegisterBenchmark("click_snap", runSnap, &clicks), 200, 9);
@@ -302,6 +308,10 @@ int main(int argc, char** argv) {
     bench::printResult("zncc_search_rig_640x480", rig, "ms", "value<=2");
     if (const double alone = reporter.medianMs("zncc_rig_windows_only"); alone > 0) {
       bench::printResult("zncc_search_rig_vs_windows_only", rig, "ms", alone, alone / rig, "-");
+    }
+    if (const double wider = reporter.medianMs("zncc_rig_wider_when_uncertain"); wider > 0) {
+      bench::printResult(
+          "zncc_search_rig_wider_when_uncertain", wider, "ms", rig, rig / wider, "-");
     }
   }
   const double snap = reporter.medianMs("click_snap"), match = reporter.medianMs("click_match");

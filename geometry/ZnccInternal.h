@@ -21,10 +21,11 @@ namespace epipolar::detail {
 struct ZnccSettings {
   int windowSize = kZnccWindowSize;  // odd; the half-size is windowSize / 2
   bool colour = false;
-  int largestWindow = 39;  // a flat window grows up to this size
-  int peaks = 6;           // places compared again with warped windows (0: none)
-  int contextReach = 20;   // pixels of surroundings that rank the warped places (0: none)
-  int contextStep = 2;     // pixels between the context window's samples
+  int largestWindow = 39;   // a flat window grows up to this size
+  int peaks = 6;            // places compared again with warped windows (0: none)
+  int contextReach = 20;    // pixels of surroundings that rank the warped places (0: none)
+  int contextStep = 2;      // pixels between the context window's samples
+  int uncertainWindow = 0;  // an uncertain match is searched again with this window (0: not)
 };
 
 // Window growth: steps of 6 px until the deviation reaches kWantedDeviation grey levels.

@@ -707,14 +707,13 @@ void rankByContext(const Image& a,
   for (std::size_t i = 0; i < warped.size(); ++i) warped[i].rank = warped[i].score + context[i];
 }
 
-}  // namespace
-
-ZnccMatch searchZncc(const Image& a,
-                     const Image& b,
-                     ImagePosition source,
-                     const Matrix3x3& M,
-                     double band,
-                     const ZnccSettings& settings) {
+// The search with one window size (grown where flat).
+ZnccMatch searchWithWindow(const Image& a,
+                           const Image& b,
+                           ImagePosition source,
+                           const Matrix3x3& M,
+                           double band,
+                           const ZnccSettings& settings) {
   const ZnccMatch nothing;
   if (!(band > 0.0) || !std::isfinite(band) || !std::isfinite(source.x) ||
       !std::isfinite(source.y) || b.width <= 0 || b.height <= 0) {
@@ -864,6 +863,33 @@ ZnccMatch searchZncc(const Image& a,
   match.uncertain =
       cut || match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
   return match;
+}
+
+}  // namespace
+
+ZnccMatch searchZncc(const Image& a,
+                     const Image& b,
+                     ImagePosition source,
+                     const Matrix3x3& M,
+                     double band,
+                     const ZnccSettings& settings) {
+  const ZnccMatch first = searchWithWindow(a, b, source, M, band, settings);
+  if (!first.found || !first.uncertain || settings.uncertainWindow <= settings.windowSize) {
+    return first;
+  }
+  // A wider window takes in more of the surroundings, which tells look-alikes apart and
+  // gives smooth and edge-like places a sharper peak; it blurs the match where the views
+  // differ in perspective, so it is asked only when the first answer is uncertain, and its
+  // answer counts only when it is certain. It costs about three first passes, so it is off
+  // by default (bench/README.md, ZNCC section).
+  ZnccSettings wider = settings;
+  wider.windowSize = settings.uncertainWindow;
+  wider.largestWindow = std::max(settings.largestWindow, settings.uncertainWindow);
+  // Its own window already takes in the surroundings: ranking by them changed nothing on the
+  // real pictures measured, and costs.
+  wider.contextReach = 0;
+  const ZnccMatch second = searchWithWindow(a, b, source, M, band, wider);
+  return second.found && !second.uncertain ? second : first;
 }
 
 }  // namespace detail

@@ -157,8 +157,9 @@ TEST(ZnccSearch, FlatSurroundingsGrowTheWindow) {
 }
 
 // A copy of the source's window pasted elsewhere on the line, into other surroundings, scores
-// higher than the true match (which carries a little noise): the window alone picks the copy,
-// the context of the surroundings picks the true match, and the near tie is reported.
+// higher than the true match (which carries a little noise): the window alone picks the copy;
+// the context of the surroundings picks the true match and reports the near tie; a wider
+// window asked for then, which takes in the copy's different surroundings, settles it.
 TEST(ZnccSearch, SurroundingsDecideBetweenLookAlikeWindows) {
   const auto a = smoothTexture(320, 240, 0, 0);
   const auto b = smoothTexture(320, 240, -20, 0);  // A's point p is B's p + (20, 0)
@@ -181,9 +182,14 @@ TEST(ZnccSearch, SurroundingsDecideBetweenLookAlikeWindows) {
   EXPECT_NEAR(match.position.x, source.x + 20, 0.3);
   EXPECT_NEAR(match.position.y, source.y, 0.3);
   EXPECT_TRUE(match.uncertain);
-  detail::ZnccSettings windowOnly;
-  windowOnly.contextReach = 0;
-  const ZnccMatch alone = detail::searchZncc(*a, *b, source, horizontal, 20.0, windowOnly);
+  detail::ZnccSettings settings;
+  settings.uncertainWindow = 27;
+  const ZnccMatch wider = detail::searchZncc(*a, *b, source, horizontal, 20.0, settings);
+  EXPECT_NEAR(wider.position.x, source.x + 20, 0.3);
+  EXPECT_FALSE(wider.uncertain);
+  settings.uncertainWindow = 0;
+  settings.contextReach = 0;
+  const ZnccMatch alone = detail::searchZncc(*a, *b, source, horizontal, 20.0, settings);
   EXPECT_NEAR(alone.position.x, copy.x, 0.3);
 }
 
