@@ -164,7 +164,11 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   }
 }
 
-void StereoApp::calibrate() { calibration().calibrate(pairs().correspondences()); }
+void StereoApp::calibrate() {
+  calibration().calibrate(
+      pairs().correspondences(),
+      options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic);
+}
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   CameraWnd* other = window->otherWindow();

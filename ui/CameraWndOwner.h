@@ -64,7 +64,8 @@ class CameraWndOwner {
 
   // Marks correspondences two clicks at a time (left clicks before calibration).
   virtual void addClick(CameraWnd* window, double x, double y) = 0;
-  // Estimates F from the correspondences (key C).
+  // Estimates F from the correspondences (key C): with the described estimator, or with the
+  // accurate one when options().assist is set.
   virtual void calibrate() = 0;
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
   // the epipolar line; (0, 0) when nothing matches.
