@@ -45,7 +45,10 @@ inline constexpr double kWarpGain = 0.25;
 // The context window (ZnccSearch.h, "Look-alikes") reaches contextReach pixels from the point
 // and is compared on samples smoothed by the binomial [1 2 1] / 4 in x and y, every
 // contextStep pixels: a 41x41 surrounding costs 21x21 samples. Its score counts only where
-// at least half of its samples lie in both pictures.
+// at least half of its samples lie in both pictures. Only places whose warped score is within
+// kContextGap of the best are ranked so: on the real pictures measured, leaving the others out
+// changed no match by more than 2 px, and saves about a third of the ranking's time.
+inline constexpr double kContextGap = 0.2;
 
 // A window below this standard deviation (grey levels, per channel on average) has no
 // structure to match: sensor noise alone is about 1 to 2 grey levels.

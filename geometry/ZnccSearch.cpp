@@ -668,7 +668,8 @@ WarpedPeak warpedPeak(const SamplePatch& sourcePatch,
 // Look-alikes: windows along the line that agree as well as the true match's (bricks, window
 // panes, an edge along the line) mostly differ in their wider surroundings. Each warped place
 // gets the context score of its surroundings, best over the coarse warps, and ranks by the
-// sum of its window score and that context score. When some place has no context score (its
+// sum of its window score and that context score. Places more than kContextGap below the best
+// warped score are left out. When some place has no context score (its
 // surroundings leave a picture, or are flat), the window scores alone decide, so that places
 // are compared alike.
 void rankByContext(const Image& a,
@@ -684,9 +685,11 @@ void rankByContext(const Image& a,
       a, nearestPixel(source.x), nearestPixel(source.y), 4 * reach + 2, channels, settings.colour);
   around.smooth();
   std::vector<double> context(warped.size());
+  double top = -std::numeric_limits<double>::infinity();
+  for (const WarpedPeak& w : warped) top = std::max(top, w.score);
   for (std::size_t i = 0; i < warped.size(); ++i) {
     const WarpedPeak& w = warped[i];
-    if (!std::isfinite(w.score)) {
+    if (!std::isfinite(w.score) || w.score < top - kContextGap) {
       context[i] = -std::numeric_limits<double>::infinity();
       continue;
     }
