@@ -39,6 +39,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -297,6 +298,10 @@ class PaintOnlyOwner : public epipolar::CameraWndOwner {
   explicit PaintOnlyOwner(const epipolar::Options& options) : CameraWndOwner(options) {}
   epipolar::CameraWnd* cameraWindow(int side) const override { return windows[side == 1]; }
   void addClick(epipolar::CameraWnd*, double, double) override {}
+  void addPairs(std::span<const epipolar::Correspondence>,
+                const std::string&,
+                const std::string&) override {}
+  void exportSession() override {}
   void calibrate() override {}
   epipolar::ImagePosition findMatch(epipolar::CameraWnd*, double, double) override { return {}; }
   void detectEdges(const epipolar::Image&, bool, int) override {}

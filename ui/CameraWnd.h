@@ -19,6 +19,8 @@
 //   1 .. 9                                  show correspondence k - 1, then also a snapshot
 //   C / E / P / X                           calibrate / pause and edge picture / toggle pause /
 //                                           log the colour comparison of the two markers
+//   Ctrl+S               --assist           owner exportSession, no snapshot
+//   Shift, Ctrl, Ctrl+any --assist          no snapshot (digits still show their pair)
 //   any other key                           a snapshot of the next frame (LiveImageWnd)
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.

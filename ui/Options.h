@@ -11,6 +11,8 @@
 // thread may read it).
 #pragma once
 
+#include <string>
+
 namespace epipolar {
 
 struct Options {
@@ -18,6 +20,9 @@ struct Options {
   // windows' searches are the accurate ones, marking clicks are refined and a loupe follows
   // the pointer (ui/CameraWnd.h, app/StereoApp.h).
   bool assist = false;
+  // --pairs FILE (only with --assist): pairs appended at start, after the restore questions;
+  // "" for none.
+  std::string pairsFile;
 
   friend bool operator==(const Options&, const Options&) = default;
 };
