@@ -31,6 +31,10 @@ void logTestResults(std::span<const Correspondence> correspondences, const Matri
   }
 }
 
+void logWarnings(const FundamentalReport& report) {
+  for (const std::string& warning : report.warnings) logLine("Warning: ", warning);
+}
+
 void logAccurateResults(std::span<const Correspondence> correspondences,
                         const Matrix& F,
                         const FundamentalReport& report) {
@@ -42,7 +46,7 @@ void logAccurateResults(std::span<const Correspondence> correspondences,
     logLine(
         accuratePairLine(static_cast<int>(k) + 1, sampsonDistance(f, correspondences[k]), inlier));
   }
-  for (const std::string& warning : report.warnings) logLine("Warning: " + warning);
+  logWarnings(report);
 }
 
 }  // namespace
@@ -116,7 +120,7 @@ bool calibrate(std::span<const Correspondence> correspondences,
       // Residuals and epipoles of an F that did not come from these pairs would read as
       // their result: the failure and its reasons are all there is to say.
       logLine(accurateFailureLine(estimate, n));
-      for (const std::string& warning : estimate.warnings) logLine("Warning: " + warning);
+      logWarnings(estimate);
       return false;
     }
     std::copy(estimate.F.begin(), estimate.F.end(), F.data());

@@ -20,7 +20,10 @@
 #pragma once
 
 #include <atomic>
+#include <span>
+#include <string>
 
+#include "geometry/Correspondence.h"
 #include "geometry/ImagePosition.h"
 #include "geometry/MatchSearch.h"
 #include "imaging/Image.h"
@@ -62,13 +65,25 @@ class CameraWndOwner {
   // that window exists and after it is gone.
   virtual CameraWnd* cameraWindow(int side) const = 0;
 
-  // Marks correspondences two clicks at a time (left clicks before calibration).
+  // Marks correspondences two clicks at a time (left clicks before calibration); with
+  // --assist each click is refined first (app/StereoApp.h).
   virtual void addClick(CameraWnd* window, double x, double y) = 0;
+  // A bulk addition (the --pairs file, a redo of many pairs, the automatic pairs): appends
+  // `pairs` as one step, logs one summary line, "Added 24 pairs from <origin> (30 in all)",
+  // followed by "; <note>" unless the note is empty, and shows no box (the per-click line and the
+  // "Calibration ready" box are for clicks).
+  virtual void addPairs(std::span<const Correspondence> pairs,
+                        const std::string& origin,
+                        const std::string& note) = 0;
+  // Ctrl+S of the assisted mode: writes the session files (app/SessionExport.h) and logs
+  // what was written.
+  virtual void exportSession() = 0;
   // Estimates F from the correspondences (key C): with the described estimator, or with the
   // accurate one when options().assist is set.
   virtual void calibrate() = 0;
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
-  // the epipolar line; (0, 0) when nothing matches.
+  // the epipolar line; (0, 0) when nothing matches. With --assist the accurate search's
+  // sub-pixel match, uncertain or not (its log line says which).
   virtual ImagePosition findMatch(CameraWnd* window, double x, double y) = 0;
   // The colour edge picture of `frame`; with `show`, shown in "Edge Display" slot `index`.
   virtual void detectEdges(const Image& frame, bool show, int index) = 0;

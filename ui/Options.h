@@ -11,11 +11,18 @@
 // thread may read it).
 #pragma once
 
+#include <string>
+
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode. Key C calibrates with the accurate estimator.
+  // --assist: the assisted mode: key C calibrates with the accurate estimator; the camera
+  // windows' searches are the accurate ones, marking clicks are refined and a loupe follows
+  // the pointer (ui/CameraWnd.h, app/StereoApp.h).
   bool assist = false;
+  // --pairs FILE (only with --assist): pairs appended at start, after the restore questions;
+  // "" for none.
+  std::string pairsFile;
 
   friend bool operator==(const Options&, const Options&) = default;
 };
