@@ -36,6 +36,8 @@ StereoApp::StereoApp(Camera* camera0,
 
   restoreMatrix();
   restorePoints();
+  // What the start restored is no edit: a restored F is as up to date as the pairs with it.
+  markFitted();
   if (calibration().calibrated()) {
     messageBox(hwnd,
                "Use middle click to set the balls, orange then green.\n"
@@ -164,7 +166,9 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   }
 }
 
-void StereoApp::calibrate() { calibration().calibrate(pairs().correspondences()); }
+void StereoApp::calibrate() {
+  if (calibration().calibrate(pairs().correspondences())) markFitted();
+}
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   CameraWnd* other = window->otherWindow();

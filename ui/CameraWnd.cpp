@@ -5,7 +5,9 @@
 
 #include "geometry/Epipolar.h"
 #include "log/DebugStream.h"
-#include "platform/PaintSurface.h"
+#include "platform/Platform.h"
+#include "ui/AssistedView.h"
+#include "ui/Overlay.h"
 
 namespace epipolar {
 namespace {
@@ -101,6 +103,10 @@ void CameraWnd::showCorrespondence(int index) {
 
 void CameraWnd::paint() {
   PaintSurface surface(hwnd);
+  if (app->options().assist) {
+    paintAssisted(surface);
+    return;
+  }
   const bool hasFrame = paintFrame(surface);
 
   if (marker[0] != 0.0) {
@@ -203,6 +209,228 @@ void CameraWnd::showEdges() {
   app->detectEdges(*frame, true, side());
 }
 
+bool CameraWnd::describedKey(WPARAM key) {
+  switch (key) {
+    case VK_LEFT:
+      showCorrespondence(app->pairs().currentCorrespondence() - 1);
+      return false;
+    case VK_RIGHT:
+      showCorrespondence(app->pairs().currentCorrespondence() + 1);
+      return false;
+    case 'C':
+      app->calibrate();
+      return false;
+    case 'E':
+      showEdges();
+      return false;
+    case 'P':
+      app->togglePaused();
+      return false;
+    case 'X':
+      compareColours();
+      return false;
+    default:
+      if (key >= '1' && key <= '9') showCorrespondence(static_cast<int>(key - '1'));
+      return true;
+  }
+}
+
+bool CameraWnd::assistedKey(WPARAM key) {
+  const bool ctrl = isKeyDown(VK_CONTROL);
+  PairList& pairs = app->pairs();
+  if (ctrl && (key == 'Z' || key == 'Y')) {
+    const bool redo = key == 'Y' || isKeyDown(VK_SHIFT);
+    if (redo ? pairs.redo() : pairs.undo()) pairsChanged();
+    return false;
+  }
+  switch (key) {
+    case VK_DELETE:
+    case VK_BACK:
+      if (pairs.remove(pairs.currentCorrespondence())) showCorrespondence(-1);
+      break;
+    case VK_ESCAPE:
+      if (pairs.dropPending()) invalidateBoth();
+      break;
+    case 'H':
+      app->toggleHelp();
+      invalidateBoth();
+      break;
+    case 'A':
+      app->automaticPairs();
+      break;
+    case 'R':
+      app->showRectified();
+      break;
+    case 'D':
+      app->showDisparity();
+      break;
+    default:
+      describedKey(key);
+      // The status line and the markers follow a calibration or a selection at once, also
+      // while the cameras are paused.
+      invalidateBoth();
+      break;
+  }
+  return assistedKeyWritesSnapshot(key, ctrl);
+}
+
+void CameraWnd::invalidateBoth() {
+  invalidate();
+  if (CameraWnd* other = otherWindow()) other->invalidate();
+}
+
+void CameraWnd::selectPair(int index) {
+  if (app->calibration().calibrated()) {
+    showCorrespondence(index);
+  } else {
+    app->pairs().setCurrentCorrespondence(index);
+    invalidateBoth();
+  }
+}
+
+void CameraWnd::pairsChanged() {
+  const int current = app->pairs().currentCorrespondence();
+  if (app->pairs().find(current) == nullptr) {
+    // The pair shown is gone: nothing is shown, and the keys start again from the first pair.
+    showCorrespondence(-1);
+  } else {
+    selectPair(current);
+  }
+}
+
+void CameraWnd::leftPress(WPARAM flags, double x, double y) {
+  pressIndex_ = -1;
+  dragging_ = false;
+  const int hit = pairNear(app->pairs().correspondences(), side_, x, y, kSelectRadius);
+  if (hit >= 0) {
+    pressIndex_ = hit;
+    pressX_ = x;
+    pressY_ = y;
+    selectPair(hit);
+    return;
+  }
+  const bool shift = (flags & MK_SHIFT) != 0 || isKeyDown(VK_SHIFT);
+  if (shift || !app->calibration().calibrated()) {
+    app->addClick(this, x, y);
+  } else {
+    leftClickCalibrated(x, y);
+  }
+  invalidateBoth();
+}
+
+void CameraWnd::pointerMoved(WPARAM flags) {
+  if (pressIndex_ < 0) return;
+  const Correspondence* pair = app->pairs().find(pressIndex_);
+  if ((flags & MK_LBUTTON) == 0 || pair == nullptr) {
+    // The release went elsewhere (or the pair did): the point stays where it was.
+    pressIndex_ = -1;
+    dragging_ = false;
+    return;
+  }
+  if (!dragging_) {
+    if (std::hypot(pointerX_ - pressX_, pointerY_ - pressY_) < kDragStart) return;
+    dragging_ = true;
+    grabDx_ = (side_ == 1 ? pair->x1 : pair->x0) - pressX_;
+    grabDy_ = (side_ == 1 ? pair->y1 : pair->y0) - pressY_;
+  }
+  dragX_ = pointerX_ + grabDx_;
+  dragY_ = pointerY_ + grabDy_;
+}
+
+void CameraWnd::leftRelease(double x, double y) {
+  if (dragging_) {
+    dragX_ = x + grabDx_;
+    dragY_ = y + grabDy_;
+    bool inside = false;
+    {
+      std::lock_guard lock(frameLock);
+      inside = frame != nullptr && frame->containsPoint(dragX_, dragY_);
+    }
+    if (inside && app->pairs().movePoint(pressIndex_, side_, {dragX_, dragY_})) pairsChanged();
+  }
+  pressIndex_ = -1;
+  dragging_ = false;
+  invalidateBoth();
+}
+
+void CameraWnd::paintAssisted(PaintSurface& surface) {
+  const bool hasFrame = paintFrame(surface);
+  Canvas canvas = canvasOf(surface);
+  if (canvas.empty()) return;
+
+  if (showLine && hasFrame) {
+    int width = 0;
+    int height = 0;
+    frameSize(width, height);
+    const VectorPair ends = clipLineToImage(epipolarLine, width, height);
+    drawOutlinedLine(
+        canvas, ends.first[0], ends.first[1], ends.second[0], ends.second[1], kEpipolarLineColour);
+  }
+
+  const PairList& pairs = app->pairs();
+  const std::vector<Correspondence>& marked = pairs.correspondences();
+  const StereoCalibration& calibration = app->calibration();
+  StatusFacts facts;
+  facts.pairs = marked.size();
+  facts.pendingSource = pairs.pendingSource();
+  facts.calibrated = calibration.calibrated();
+  facts.outOfDate = app->calibrationOutOfDate();
+  facts.helpShown = app->helpShown();
+  if (facts.calibrated) facts.residuals = pairResiduals(calibration.fundamental(), marked);
+
+  const int selected = pairs.currentCorrespondence();
+  const int hovered = pointerInside_ && pressIndex_ < 0
+                          ? pairNear(marked, side_, pointerX_, pointerY_, kSelectRadius)
+                          : -1;
+  for (std::size_t i = 0; i < marked.size(); ++i) {
+    const int index = static_cast<int>(i);
+    double x = side_ == 1 ? marked[i].x1 : marked[i].x0;
+    double y = side_ == 1 ? marked[i].y1 : marked[i].y0;
+    if (dragging_ && index == pressIndex_) {
+      x = dragX_;
+      y = dragY_;
+    }
+    const Rgba colour = facts.residuals.size() == marked.size() ? residualColour(facts.residuals[i])
+                                                                : kMarkerUnrated;
+    const MarkerState state = index == selected  ? MarkerState::selected
+                              : index == hovered ? MarkerState::highlighted
+                                                 : MarkerState::normal;
+    drawMarker(canvas, x, y, index + 1, colour, state);
+  }
+  if (pairs.pendingSource() == side_) {
+    const ImagePosition p = pairs.pendingPoint();
+    drawMarker(canvas,
+               p.x,
+               p.y,
+               static_cast<int>(marked.size()) + 1,
+               kMarkerPending,
+               MarkerState::pending);
+  }
+
+  // The cross of a match or a clicked point, unless it only repeats the selected pair's ring.
+  const Correspondence* shown = pairs.find(selected);
+  const bool repeatsSelection = shown != nullptr &&
+                                marker[0] == (side_ == 1 ? shown->x1 : shown->x0) &&
+                                marker[1] == (side_ == 1 ? shown->y1 : shown->y0);
+  if (marker[0] != 0.0 && !repeatsSelection) {
+    constexpr Rgba kCrossColour{255, 140, 0, 255};
+    const double x = marker[0];
+    const double y = marker[1];
+    drawOutlinedLine(canvas, x - 12.0, y, x - 3.0, y, kCrossColour);
+    drawOutlinedLine(canvas, x + 3.0, y, x + 12.0, y, kCrossColour);
+    drawOutlinedLine(canvas, x, y - 12.0, x, y - 3.0, kCrossColour);
+    drawOutlinedLine(canvas, x, y + 3.0, x, y + 12.0, kCrossColour);
+  }
+
+  const int status = drawStatusLine(canvas, statusLineText(facts));
+  if (app->helpShown()) drawHelpPanel(canvas, assistedHelpText());
+  if (dragging_) {
+    const PixelRect place = loupePlace(canvas, dragX_, dragY_, status);
+    std::lock_guard lock(frameLock);
+    if (frame != nullptr) drawLoupe(canvas, *frame, dragX_, dragY_, place);
+  }
+}
+
 LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const double x = loWord(lParam);
   const double y = hiWord(lParam);
@@ -211,7 +439,9 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       paint();
       return 0;
     case WM_LBUTTONDOWN:
-      if (app->calibration().calibrated()) {
+      if (app->options().assist) {
+        leftPress(wParam, xFromLParam(lParam), yFromLParam(lParam));
+      } else if (app->calibration().calibrated()) {
         leftClickCalibrated(x, y);
       } else {
         app->addClick(this, x, y);
@@ -219,6 +449,23 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_RBUTTONDOWN:
       rightClick(x, y);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      pointerInside_ = true;
+      pointerX_ = xFromLParam(lParam);
+      pointerY_ = yFromLParam(lParam);
+      pointerMoved(wParam);
+      invalidate();
+      return 0;
+    case WM_MOUSELEAVE:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      pointerInside_ = false;
+      invalidate();
+      return 0;
+    case WM_LBUTTONUP:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      leftRelease(xFromLParam(lParam), yFromLParam(lParam));
       return 0;
     case WM_MBUTTONDOWN:
       if (side() == 0) {
@@ -231,32 +478,9 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_KEYDOWN:
-      switch (wParam) {
-        case VK_LEFT:
-          showCorrespondence(app->pairs().currentCorrespondence() - 1);
-          return 0;
-        case VK_RIGHT:
-          showCorrespondence(app->pairs().currentCorrespondence() + 1);
-          return 0;
-        case 'C':
-          app->calibrate();
-          return 0;
-        case 'E':
-          showEdges();
-          return 0;
-        case 'P':
-          app->togglePaused();
-          return 0;
-        case 'X':
-          compareColours();
-          return 0;
-        default:
-          if (wParam >= '1' && wParam <= '9') {
-            showCorrespondence(static_cast<int>(wParam - '1'));
-          }
-          // Digits and every other key also ask for a snapshot.
-          return LiveImageWnd::handleMessage(msg, wParam, lParam);
-      }
+      if (!(app->options().assist ? assistedKey(wParam) : describedKey(wParam))) return 0;
+      // Digits and every other key also ask for a snapshot.
+      return LiveImageWnd::handleMessage(msg, wParam, lParam);
     default:
       return LiveImageWnd::handleMessage(msg, wParam, lParam);
   }

@@ -23,6 +23,28 @@
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
 //
+// With --assist (the owner's options) the window paints and edits the pairs (design.md §9):
+//   paint: over the frame, on the window surface and never into the frame (ui/Overlay.h):
+//     the epipolar line coloured, 2 px, outlined; every pair's point of this camera as a
+//     numbered ring (numbered from 1 as the digit keys number them), coloured by its residual
+//     under F once calibrated (green < 1 px, yellow < 3 px, red), the selected pair (the one
+//     the arrow and digit keys show) ringed in white, the pair a press would pick thicker;
+//     the waiting first click with ticks; the cross `marker` (a match, a clicked point) in
+//     orange; the status line (ui/AssistedView.h); the help panel while the owner shows it;
+//     the loupe while a point is dragged.
+//   left press within 6 px of a point   selects its pair (with its lines once calibrated)
+//   pointer moved 3 px with it held     drags the point; released over the frame it moves
+//                                       there as one edit, elsewhere it stays
+//   left click elsewhere                as described; with Shift, marks a pair even after
+//                                       calibration
+//   Delete, Backspace / Escape          delete the selected pair / drop the waiting click
+//   Ctrl+Z / Ctrl+Shift+Z, Ctrl+Y       undo / redo a pair edit (PairList history)
+//   H                                   shows or hides the help panel in both windows
+//   A, R, D                             the owner's automaticPairs, showRectified,
+//                                       showDisparity
+//   Snapshots: only the keys assistedKeyWritesSnapshot names (never while Ctrl is held).
+// Without --assist pointer motion and button release change nothing.
+//
 // Frames: the base swap (LiveImageWnd::onFrame, capture thread) asks acceptsFrames(), the
 // owner's `paused` negated, while holding frameLock, so a UI-thread reader may either hold
 // frameLock itself or set `paused` and then take and release frameLock once
@@ -35,6 +57,7 @@
 
 #include "capture/Camera.h"
 #include "geometry/Matrix.h"
+#include "platform/PaintSurface.h"
 #include "ui/CameraWndOwner.h"
 #include "ui/LiveImageWnd.h"
 
@@ -84,6 +107,23 @@ class CameraWnd : public LiveImageWnd {
 
  private:
   void paint();
+  // The assisted paint: the frame and the overlays listed above.
+  void paintAssisted(PaintSurface& surface);
+  // The described key actions; true when the key also asks for a snapshot (digits and keys
+  // without a command).
+  bool describedKey(WPARAM key);
+  // The assisted key commands, then the described ones; false when the key takes no snapshot.
+  bool assistedKey(WPARAM key);
+  void leftPress(WPARAM flags, double x, double y);
+  void pointerMoved(WPARAM flags);
+  void leftRelease(double x, double y);
+  // Selects pair `index` as the digit keys do; before calibration without lines.
+  void selectPair(int index);
+  // After a change of the pairs: the shown pair again (its lines may have moved), or nothing
+  // shown when it is gone; both windows repaint.
+  void pairsChanged();
+  // Repaints both camera windows.
+  void invalidateBoth();
   // True when this frame holds (x, y) and the other window holds a frame.
   bool canSearchFrom(double x, double y);
   void leftClickCalibrated(double x, double y);
@@ -94,6 +134,21 @@ class CameraWnd : public LiveImageWnd {
   void showEdges();
 
   const int side_;
+  // The pointer's last position over the window, while pointerInside_ (--assist only).
+  bool pointerInside_ = false;
+  double pointerX_ = 0.0;
+  double pointerY_ = 0.0;
+  // A left press on a marker: its pair, where the press was, and once the pointer has moved
+  // kDragStart the drag with the point at dragX_, dragY_ (the press's offset from the point
+  // kept).
+  int pressIndex_ = -1;
+  double pressX_ = 0.0;
+  double pressY_ = 0.0;
+  bool dragging_ = false;
+  double grabDx_ = 0.0;
+  double grabDy_ = 0.0;
+  double dragX_ = 0.0;
+  double dragY_ = 0.0;
 };
 
 }  // namespace epipolar

@@ -1,0 +1,128 @@
+#include "ui/AssistedView.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "geometry/Residuals.h"
+
+namespace epipolar {
+namespace {
+
+std::string pairCount(std::size_t count) {
+  if (count == 0) return "no pairs";
+  return std::to_string(count) + (count == 1 ? " pair" : " pairs");
+}
+
+}  // namespace
+
+std::string statusLineText(const StatusFacts& facts) {
+  std::string text = pairCount(facts.pairs);
+  if (facts.pendingSource == 0 || facts.pendingSource == 1) {
+    text += " (first click in (" + std::to_string(facts.pendingSource) + "), now click in (" +
+            std::to_string(1 - facts.pendingSource) + "))";
+  }
+  text += " - ";
+  if (!facts.calibrated) {
+    text += facts.pairs < 8 ? "not calibrated: C needs 8 pairs" : "not calibrated: press C";
+  } else if (facts.outOfDate) {
+    text += "F out of date: press C";
+  } else if (facts.residuals.empty()) {
+    text += "F restored, no pairs to check it";
+  } else {
+    int inliers = 0;
+    double sum = 0.0;
+    for (double r : facts.residuals) {
+      if (r < kInlierResidual) {
+        ++inliers;
+        sum += r * r;
+      }
+    }
+    char figures[64];
+    if (inliers > 0) {
+      std::snprintf(figures, sizeof figures, ", RMS %.2f px", std::sqrt(sum / inliers));
+    } else {
+      figures[0] = '\0';
+    }
+    text += "F: " + std::to_string(inliers) + (inliers == 1 ? " inlier" : " inliers") + figures;
+  }
+  text += facts.helpShown ? " - H hides help" : " - H for help";
+  return text;
+}
+
+std::string_view assistedHelpText() {
+  return "Mouse\n"
+         "  left click           before C: mark a point (one in each window makes a pair)\n"
+         "                       after C: show its epipolar line in the other window\n"
+         "  left press, marker   select the marker's pair (within 6 px)\n"
+         "  drag a marker        move its point (the loupe shows where)\n"
+         "  Shift+left click     mark a point, also after calibration\n"
+         "  right click          find the match along the epipolar line\n"
+         "  middle click in (0)  set a ball, orange then green\n"
+         "\n"
+         "Keys\n"
+         "  C                    calibrate (estimate F from the pairs)\n"
+         "  1 ... 9              select pair 1 ... 9 (also writes a snapshot)\n"
+         "  Left, Right          select the previous or next pair\n"
+         "  Delete, Backspace    delete the selected pair\n"
+         "  Escape               drop the waiting first click\n"
+         "  Ctrl+Z               undo a pair edit\n"
+         "  Ctrl+Shift+Z, Ctrl+Y redo\n"
+         "  E                    pause and show the colour edge picture\n"
+         "  P                    pause or resume both cameras\n"
+         "  X                    log the colours under the two crosses\n"
+         "  H                    show or hide this help\n"
+         "  other keys           write the next frame to pic<id>.bmp\n"
+         "\n"
+         "Markers after C: green under 1 px, yellow under 3 px, red above";
+}
+
+bool assistedKeyWritesSnapshot(WPARAM key, bool ctrlHeld) {
+  if (ctrlHeld) return false;
+  switch (key) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_DELETE:
+    case VK_BACK:
+    case VK_ESCAPE:
+    case 'A':
+    case 'C':
+    case 'D':
+    case 'E':
+    case 'H':
+    case 'P':
+    case 'R':
+    case 'X':
+      return false;
+    default:
+      return true;
+  }
+}
+
+int pairNear(std::span<const Correspondence> pairs, int side, double x, double y, double radius) {
+  int nearest = -1;
+  double best = radius;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const double px = side == 1 ? pairs[i].x1 : pairs[i].x0;
+    const double py = side == 1 ? pairs[i].y1 : pairs[i].y0;
+    const double d = std::hypot(px - x, py - y);
+    if (d < best || (d == best && nearest == -1)) {
+      best = d;
+      nearest = static_cast<int>(i);
+    }
+  }
+  return nearest;
+}
+
+std::vector<double> pairResiduals(const Matrix& F, std::span<const Correspondence> pairs) {
+  std::vector<double> residuals;
+  if (F.rows() != 3 || F.cols() != 3) return residuals;
+  Matrix3x3 f{};
+  for (int i = 0; i < 9; ++i) f[static_cast<std::size_t>(i)] = F.data()[i];
+  residuals.reserve(pairs.size());
+  for (const Correspondence& pair : pairs) residuals.push_back(sampsonDistance(f, pair));
+  return residuals;
+}
+
+}  // namespace epipolar
