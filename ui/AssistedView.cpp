@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "geometry/Residuals.h"
+#include "ui/Overlay.h"
 
 namespace epipolar {
 namespace {
@@ -14,6 +15,55 @@ std::string pairCount(std::size_t count) {
 }
 
 }  // namespace
+
+int drawAssistedOverlay(Canvas& canvas, const AssistedOverlay& overlay) {
+  if (overlay.line) {
+    drawOutlinedLine(canvas,
+                     overlay.lineFrom.x,
+                     overlay.lineFrom.y,
+                     overlay.lineTo.x,
+                     overlay.lineTo.y,
+                     kEpipolarLineColour);
+  }
+  const std::span<const Correspondence> pairs = overlay.pairs;
+  const bool rated = !overlay.residuals.empty() && overlay.residuals.size() == pairs.size();
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const int index = static_cast<int>(i);
+    ImagePosition p = overlay.side == 1 ? ImagePosition{pairs[i].x1, pairs[i].y1}
+                                        : ImagePosition{pairs[i].x0, pairs[i].y0};
+    if (index == overlay.dragged) p = overlay.dragPoint;
+    const MarkerState state = index == overlay.selected  ? MarkerState::selected
+                              : index == overlay.hovered ? MarkerState::highlighted
+                                                         : MarkerState::normal;
+    drawMarker(canvas,
+               p.x,
+               p.y,
+               index + 1,
+               rated ? residualColour(overlay.residuals[i]) : kMarkerUnrated,
+               state);
+  }
+  if (overlay.pending) {
+    drawMarker(canvas,
+               overlay.pendingPoint.x,
+               overlay.pendingPoint.y,
+               static_cast<int>(pairs.size()) + 1,
+               kMarkerPending,
+               MarkerState::pending);
+  }
+  if (overlay.cross) {
+    // Arms with a gap, so the point itself stays in view.
+    constexpr Rgba kCrossColour{255, 140, 0, 255};
+    const double x = overlay.crossPoint.x;
+    const double y = overlay.crossPoint.y;
+    drawOutlinedLine(canvas, x - 12.0, y, x - 3.0, y, kCrossColour);
+    drawOutlinedLine(canvas, x + 3.0, y, x + 12.0, y, kCrossColour);
+    drawOutlinedLine(canvas, x, y - 12.0, x, y - 3.0, kCrossColour);
+    drawOutlinedLine(canvas, x, y + 3.0, x, y + 12.0, kCrossColour);
+  }
+  const int status = drawStatusLine(canvas, overlay.status);
+  if (overlay.help) drawHelpPanel(canvas, assistedHelpText());
+  return status;
+}
 
 std::string statusLineText(const StatusFacts& facts) {
   std::string text = pairCount(facts.pairs);

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "geometry/Correspondence.h"
+#include "geometry/ImagePosition.h"
 #include "geometry/Matrix.h"
 #include "platform/Messages.h"
+#include "ui/Canvas.h"
 
 namespace epipolar {
 
@@ -33,6 +35,29 @@ struct StatusFacts {
   std::vector<double> residuals;  // per pair under F, pixels (when calibrated)
   bool helpShown = false;
 };
+
+// What an assisted camera window draws over its frame.
+struct AssistedOverlay {
+  int side = 0;                           // this window's camera
+  std::span<const Correspondence> pairs;  // every marked pair
+  std::span<const double> residuals;      // per pair, or empty before calibration
+  int selected = -1;                      // the selected pair, or out of range
+  int hovered = -1;                       // the pair a press would pick, or -1
+  int dragged = -1;                       // the pair whose point is dragged, or -1
+  ImagePosition dragPoint;                // where the dragged point is now
+  bool pending = false;                   // a first click of this window waits
+  ImagePosition pendingPoint;
+  bool line = false;  // the epipolar line, from `lineFrom` to `lineTo`
+  ImagePosition lineFrom, lineTo;
+  bool cross = false;  // a match or clicked point
+  ImagePosition crossPoint;
+  std::string_view status;  // the status line's text
+  bool help = false;        // the help panel
+};
+
+// Draws `overlay` in the documented paint order (ui/Overlay.h): the line, the markers, the
+// waiting click, the cross, the status line, the help panel. Returns the status line's height.
+int drawAssistedOverlay(Canvas& canvas, const AssistedOverlay& overlay);
 
 // The status line, e.g. "12 pairs - F: 11 inliers, RMS 0.42 px - H for help": the pairs, the
 // first click waiting, the state of F (not yet estimated, how many pairs lie under

@@ -358,74 +358,56 @@ void CameraWnd::paintAssisted(PaintSurface& surface) {
   Canvas canvas = canvasOf(surface);
   if (canvas.empty()) return;
 
-  if (showLine && hasFrame) {
-    int width = 0;
-    int height = 0;
-    frameSize(width, height);
-    const VectorPair ends = clipLineToImage(epipolarLine, width, height);
-    drawOutlinedLine(
-        canvas, ends.first[0], ends.first[1], ends.second[0], ends.second[1], kEpipolarLineColour);
-  }
-
   const PairList& pairs = app->pairs();
-  const std::vector<Correspondence>& marked = pairs.correspondences();
   const StereoCalibration& calibration = app->calibration();
   StatusFacts facts;
-  facts.pairs = marked.size();
+  facts.pairs = pairs.correspondences().size();
   facts.pendingSource = pairs.pendingSource();
   facts.calibrated = calibration.calibrated();
   facts.outOfDate = app->calibrationOutOfDate();
   facts.helpShown = app->helpShown();
-  if (facts.calibrated) facts.residuals = pairResiduals(calibration.fundamental(), marked);
-
-  const int selected = pairs.currentCorrespondence();
-  const int hovered = pointerInside_ && pressIndex_ < 0
-                          ? pairNear(marked, side_, pointerX_, pointerY_, kSelectRadius)
-                          : -1;
-  for (std::size_t i = 0; i < marked.size(); ++i) {
-    const int index = static_cast<int>(i);
-    double x = side_ == 1 ? marked[i].x1 : marked[i].x0;
-    double y = side_ == 1 ? marked[i].y1 : marked[i].y0;
-    if (dragging_ && index == pressIndex_) {
-      x = dragX_;
-      y = dragY_;
-    }
-    const Rgba colour = facts.residuals.size() == marked.size() ? residualColour(facts.residuals[i])
-                                                                : kMarkerUnrated;
-    const MarkerState state = index == selected  ? MarkerState::selected
-                              : index == hovered ? MarkerState::highlighted
-                                                 : MarkerState::normal;
-    drawMarker(canvas, x, y, index + 1, colour, state);
+  if (facts.calibrated) {
+    facts.residuals = pairResiduals(calibration.fundamental(), pairs.correspondences());
   }
-  if (pairs.pendingSource() == side_) {
-    const ImagePosition p = pairs.pendingPoint();
-    drawMarker(canvas,
-               p.x,
-               p.y,
-               static_cast<int>(marked.size()) + 1,
-               kMarkerPending,
-               MarkerState::pending);
-  }
+  const std::string status = statusLineText(facts);
 
+  AssistedOverlay overlay;
+  overlay.side = side_;
+  overlay.pairs = pairs.correspondences();
+  overlay.residuals = facts.residuals;
+  overlay.selected = pairs.currentCorrespondence();
+  if (pointerInside_ && pressIndex_ < 0) {
+    overlay.hovered = pairNear(overlay.pairs, side_, pointerX_, pointerY_, kSelectRadius);
+  }
+  if (dragging_) {
+    overlay.dragged = pressIndex_;
+    overlay.dragPoint = {dragX_, dragY_};
+  }
+  overlay.pending = pairs.pendingSource() == side_;
+  overlay.pendingPoint = pairs.pendingPoint();
+  if (showLine && hasFrame) {
+    int width = 0;
+    int height = 0;
+    frameSize(width, height);
+    // Ends that are not finite (a line missing the picture, the zero F) draw nothing.
+    const VectorPair ends = clipLineToImage(epipolarLine, width, height);
+    overlay.line = true;
+    overlay.lineFrom = {ends.first[0], ends.first[1]};
+    overlay.lineTo = {ends.second[0], ends.second[1]};
+  }
   // The cross of a match or a clicked point, unless it only repeats the selected pair's ring.
-  const Correspondence* shown = pairs.find(selected);
+  const Correspondence* shown = pairs.find(overlay.selected);
   const bool repeatsSelection = shown != nullptr &&
                                 marker[0] == (side_ == 1 ? shown->x1 : shown->x0) &&
                                 marker[1] == (side_ == 1 ? shown->y1 : shown->y0);
-  if (marker[0] != 0.0 && !repeatsSelection) {
-    constexpr Rgba kCrossColour{255, 140, 0, 255};
-    const double x = marker[0];
-    const double y = marker[1];
-    drawOutlinedLine(canvas, x - 12.0, y, x - 3.0, y, kCrossColour);
-    drawOutlinedLine(canvas, x + 3.0, y, x + 12.0, y, kCrossColour);
-    drawOutlinedLine(canvas, x, y - 12.0, x, y - 3.0, kCrossColour);
-    drawOutlinedLine(canvas, x, y + 3.0, x, y + 12.0, kCrossColour);
-  }
+  overlay.cross = marker[0] != 0.0 && !repeatsSelection;
+  overlay.crossPoint = {marker[0], marker[1]};
+  overlay.status = status;
+  overlay.help = facts.helpShown;
 
-  const int status = drawStatusLine(canvas, statusLineText(facts));
-  if (app->helpShown()) drawHelpPanel(canvas, assistedHelpText());
+  const int statusHeight = drawAssistedOverlay(canvas, overlay);
   if (dragging_) {
-    const PixelRect place = loupePlace(canvas, dragX_, dragY_, status);
+    const PixelRect place = loupePlace(canvas, dragX_, dragY_, statusHeight);
     std::lock_guard lock(frameLock);
     if (frame != nullptr) drawLoupe(canvas, *frame, dragX_, dragY_, place);
   }
