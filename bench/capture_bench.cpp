@@ -6,10 +6,16 @@
 //                    Image, hand-over to a receiver that replaces its previous frame;
 //   window path      the delivery path into two frame windows (LiveImageWnd) whose paints
 //                    blit each frame onto the window surface (SDL offscreen driver), with the
-//                    message loop on this thread, as in the program.
+//                    message loop on this thread, as in the program;
+//   overlaid path    the window path with the assisted mode's overlays drawn over every
+//                    painted frame as an assisted camera window draws them (ui/AssistedView.h):
+//                    20 numbered pairs coloured by their residuals (computed at each paint, as
+//                    the window does), one selected, an epipolar line across the picture, a
+//                    match cross and the status line.
 // Figures (RESULT lines for bench/run):
-//   capture_delivery_2x640x480, frame_path_2x640x480  CPU per delivered frame over the bare
-//     pipeline's (whole process, all threads: the streaming threads count); target <= 1.5.
+//   capture_delivery_2x640x480, frame_path_2x640x480, frame_path_overlays_2x640x480  CPU per
+//     delivered frame over the bare pipeline's (whole process, all threads: the streaming threads
+//     count); target <= 1.5.
 //   frame_path_rss_growth  resident memory (/proc/self/statm) at the end of the window case
 //     minus after its warm-up, in KiB; target < 1024.
 //   frame_path_latency_median, frame_path_latency_p99  from a frame's arrival (the camera's
@@ -42,7 +48,9 @@
 #include "capture/gstreamer/GstCameraLists.h"
 #include "capture/gstreamer/GstRuntime.h"
 #include "platform/Platform.h"
+#include "ui/AssistedView.h"
 #include "ui/LiveImageWnd.h"
+#include "ui/Overlay.h"
 
 namespace {
 
@@ -76,7 +84,7 @@ struct Result {
   long frames = 0;
   long rssGrowth = 0;  // bytes
 };
-Result bare, delivery, window;
+Result bare, delivery, window, overlaid;
 
 // Like a camera window without the window: keeps the newest frame, deletes the one it
 // replaces.
@@ -179,7 +187,8 @@ long unpaintedFrames = 0;
 // A frame window that notes when each frame arrives and when the paint that showed it ended.
 class TimedWindow : public epipolar::LiveImageWnd {
  public:
-  using LiveImageWnd::LiveImageWnd;
+  TimedWindow(epipolar::Camera* camera, int x, int y, bool overlays)
+      : LiveImageWnd(camera, x, y), overlays_(overlays) {}
 
   void onFrame(epipolar::Image* newFrame) override {
     {
@@ -201,8 +210,10 @@ class TimedWindow : public epipolar::LiveImageWnd {
       return 0;
     }
     if (msg != epipolar::WM_PAINT) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+    paints.fetch_add(1, std::memory_order_relaxed);
     const epipolar::Image* before = shown();
-    const epipolar::LRESULT result = LiveImageWnd::handleMessage(msg, wParam, lParam);
+    const epipolar::LRESULT result =
+        overlays_ ? paintOverlaid() : LiveImageWnd::handleMessage(msg, wParam, lParam);
     const Clock::time_point painted = Clock::now();
     // Only a frame that stayed in place through the whole paint is known to be the one shown.
     if (before != nullptr && before == shown()) {
@@ -225,8 +236,48 @@ class TimedWindow : public epipolar::LiveImageWnd {
   }
 
   std::atomic<long> frames{0};
+  std::atomic<long> paints{0};
 
  private:
+  // The frame and a busy assisted view over it, built as CameraWnd::paintAssisted builds it.
+  epipolar::LRESULT paintOverlaid() {
+    using namespace epipolar;
+    PaintSurface surface(hwnd);
+    paintFrame(surface);
+    Canvas canvas = canvasOf(surface);
+    StatusFacts facts;
+    facts.pairs = pairs_.size();
+    facts.calibrated = true;
+    facts.residuals = pairResiduals(F_, pairs_);
+    const std::string status = statusLineText(facts);
+    AssistedOverlay overlay;
+    overlay.pairs = pairs_;
+    overlay.residuals = facts.residuals;
+    overlay.selected = 3;
+    overlay.line = true;
+    overlay.lineFrom = {0, 100};
+    overlay.lineTo = {639, 380};
+    overlay.cross = true;
+    overlay.crossPoint = {320.4, 240.6};
+    overlay.status = status;
+    drawAssistedOverlay(canvas, overlay);
+    return 0;
+  }
+  static std::vector<epipolar::Correspondence> busyPairs() {
+    std::vector<epipolar::Correspondence> pairs;
+    for (int i = 0; i < 20; ++i) {
+      const double x = 40.0 + 28.0 * i, y = 60.0 + 17.0 * i;
+      pairs.push_back({x, y, x + 12.0, y + 0.4 * (i % 10)});
+    }
+    return pairs;
+  }
+
+  const bool overlays_;
+  // Horizontal translation: the residual of a pair is its vertical offset over sqrt(2).
+  static constexpr double kTranslation[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+  const epipolar::Matrix F_{kTranslation, 3, 3};
+  const std::vector<epipolar::Correspondence> pairs_ = busyPairs();
+
   const epipolar::Image* shown() {
     std::lock_guard lock(frameLock);
     return frame;
@@ -238,15 +289,21 @@ class TimedWindow : public epipolar::LiveImageWnd {
   long unpainted_ = 0;
 };
 
-void BM_WindowFramePath(benchmark::State& state) {
+// Both window cases: into `into`, with or without the overlays; paint latency is measured for
+// the plain windows.
+void runWindowCase(benchmark::State& state, Result& into, bool overlays) {
   for (auto _ : state) {
     auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
     std::vector<std::unique_ptr<epipolar::Camera>> cameras;
     std::vector<std::unique_ptr<TimedWindow>> windows;
     for (int i = 0; i < kStreams; ++i) {
       cameras.push_back(list->openCamera(i));
-      windows.push_back(std::make_unique<TimedWindow>(cameras.back().get(), 660 * i, 0));
+      windows.push_back(std::make_unique<TimedWindow>(cameras.back().get(), 660 * i, 0, overlays));
       windows.back()->show(true);
+    }
+    // A quit left from the case before (its end message) would end this loop at once.
+    for (epipolar::Message stale; epipolar::peekMessage(stale);) {
+      if (stale.message != epipolar::WM_QUIT) epipolar::dispatchMessage(stale);
     }
     for (auto& w : windows) w->startCamera();
     {
@@ -254,32 +311,42 @@ void BM_WindowFramePath(benchmark::State& state) {
       latenciesMs.clear();
     }
     std::thread measurer([&] {
-      window = measure(
+      into = measure(
           [&] {
             long total = 0;
             for (auto& w : windows) total += w->frames.load();
             return total;
           },
-          &measuringLatency);
+          overlays ? nullptr : &measuringLatency);
       epipolar::postMessage(windows.front()->hwnd, kEndMessage, 0, 0);
     });
     epipolar::Message msg;
     while (epipolar::getMessage(msg)) epipolar::dispatchMessage(msg);
     measurer.join();
     for (auto& w : windows) w->stopCamera();
-    unpaintedFrames = 0;
-    for (auto& w : windows) unpaintedFrames += w->unpainted();
+    long unpainted = 0, paints = 0;
+    for (auto& w : windows) {
+      unpainted += w->unpainted();
+      paints += w->paints.load();
+    }
+    state.counters["paints"] = static_cast<double>(paints);
     windows.clear();
-    report(state, window);
+    report(state, into);
+    if (overlays) continue;
+    unpaintedFrames = unpainted;
     std::lock_guard lock(latencyMutex);
     state.counters["painted"] = static_cast<double>(latenciesMs.size());
     state.counters["frames_unpainted"] = static_cast<double>(unpaintedFrames);
   }
 }
 
+void BM_WindowFramePath(benchmark::State& state) { runWindowCase(state, window, false); }
+void BM_WindowFramePathOverlaid(benchmark::State& state) { runWindowCase(state, overlaid, true); }
+
 BENCHMARK(BM_BareConversionPipeline)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_CameraDeliveryPath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_WindowFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_WindowFramePathOverlaid)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 double percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
@@ -315,7 +382,9 @@ int main(int argc, char** argv) {
   if (bare.cpuSecondsPerFrame <= 0) {
     // Filtered out, or no frames: nothing to compare with.
     std::printf("capture_bench: the bare pipeline was not measured\n");
-    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 ? 0 : 1;
+    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 && overlaid.frames == 0
+               ? 0
+               : 1;
   }
   auto overhead = [&](const char* figure, const Result& result) {
     if (result.frames == 0) return;
@@ -329,6 +398,7 @@ int main(int argc, char** argv) {
   };
   overhead("capture_delivery_2x640x480", delivery);
   overhead("frame_path_2x640x480", window);
+  overhead("frame_path_overlays_2x640x480", overlaid);
   if (window.frames > 0) {
     printResult("frame_path_rss_growth",
                 static_cast<double>(window.rssGrowth) / 1024.0,
