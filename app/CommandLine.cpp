@@ -17,7 +17,8 @@ const char* bindingsHelp() {
                  other window
   middle click   in (0) only: set a ball, orange then green; its match in (1) gives its
                  depth in "Ball Display"
-  C              calibrate: estimate F from the marked pairs (at least 8)
+  C              calibrate: estimate F from the marked pairs (at least 8); with --assist
+                 the accurate estimator, which logs each pair's residual
   Left, Right    step back and forth through the marked pairs with their epipolar lines
   1 ... 9        show pair 1 ... 9 (also writes a snapshot, like any other key)
   E              pause both cameras and show this camera's colour edge picture
@@ -65,19 +66,40 @@ CommandLineResult parseCommandLine(int argc,
                      "cameras")
           ->expected(2)
           ->type_name("FILE");
-  app.add_flag("--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
-  app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
-  app.add_flag("--assist",
-               line.options.assist,
-               "assisted mode: aids to marking, calibrating and matching (without it, the "
-               "classic program)");
+  CLI::Option* printRigOption = app.add_flag(
+      "--print-rig", line.printRig, "print the virtual rig's geometry and true F and end");
+  CLI::Option* listDevicesOption =
+      app.add_flag("--list-devices", line.listDevices, "print the capture devices and end");
+  CLI::Option* assistOption =
+      app.add_flag("--assist",
+                   line.options.assist,
+                   "assisted mode: aids to marking, calibrating and matching (without it, the "
+                   "classic program)");
   virtualOption->excludes(sourceOption)->excludes(imagesOption);
   sourceOption->excludes(imagesOption);
+
+  CalibrateArguments calibrateArguments;
+  CLI::App* calibrateCommand = addCalibrateCommand(app, calibrateArguments);
+  for (CLI::Option* option : {virtualOption,
+                              sourceOption,
+                              imagesOption,
+                              printRigOption,
+                              listDevicesOption,
+                              assistOption}) {
+    calibrateCommand->excludes(option);
+  }
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return {std::nullopt, app.exit(error, out, err)};
+    const int status = app.exit(error, out, err);
+    // Scripts tell a usage error by status 2, whatever CLI11's own code; help stays 0.
+    if (status != 0 && calibrateCommand->parsed()) return {std::nullopt, kExitBadInput};
+    return {std::nullopt, status};
+  }
+  if (calibrateCommand->parsed()) {
+    line.calibrate = calibrateArguments;
+    return {line, 0};
   }
 
   if (useVirtual) {

@@ -10,6 +10,9 @@
 //   --version, --help       print and end; --help also lists every mouse button and key
 // and the options of the run itself (ui/Options.h), which main hands to runEpipolar:
 //   --assist                the assisted mode
+// A subcommand runs instead of the program's windows and takes none of the options above:
+//   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h);
+//                           its usage errors end with status 2
 //
 // Parsing never ends the process: the caller gets either the options or the exit status,
 // with anything to print already written to the given streams.
@@ -20,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CalibrateCommand.h"
 #include "ui/Options.h"
 
 namespace epipolar {
@@ -35,6 +39,8 @@ struct CommandLine {
   bool listDevices = false;
   // Handed down once to the run: main -> runEpipolar -> StereoApp -> windows.
   Options options;
+  // Set when the command line names the calibrate subcommand: main runs it and no window.
+  std::optional<CalibrateArguments> calibrate;
 };
 
 struct CommandLineResult {

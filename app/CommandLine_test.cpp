@@ -71,10 +71,11 @@ TEST(CommandLine, HelpListsEveryMouseButtonAndKeyAndEndsWithZero) {
   EXPECT_FALSE(parsed.result.options);
   EXPECT_EQ(parsed.result.exitStatus, 0);
   for (const char* needle :
-       {"--virtual",    "--source",    "--images",        "--print-rig",  "--list-devices",
-        "--version",    "--assist",    "assisted mode: ", "left click",   "right click",
-        "middle click", "Left, Right", "1 ... 9",         "\n  C ",       "\n  E ",
-        "\n  P ",       "\n  X ",      "any other key",   "Ball Display", "cams.conf"}) {
+       {"--virtual",     "--source",    "--images",        "--print-rig",  "--list-devices",
+        "--version",     "--assist",    "assisted mode: ", "left click",   "right click",
+        "middle click",  "Left, Right", "1 ... 9",         "\n  C ",       "\n  E ",
+        "\n  P ",        "\n  X ",      "any other key",   "Ball Display", "cams.conf",
+        "\n  calibrate "}) {
     EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle;
   }
 }

@@ -8,7 +8,10 @@
 
 #include "app/StereoApp.h"
 #include "app/testing/AppFixture.h"
+#include "geometry/Calibration.h"
+#include "geometry/testing/SyntheticRig.h"
 #include "platform/PaintSurface.h"
+#include "settings/Calibration.h"
 
 namespace epipolar {
 namespace {
@@ -342,6 +345,84 @@ TEST_F(Interaction, EightPairsCalibrateWithATestLineEachAndTheEpipoles) {
   EXPECT_EQ(linesStartingWith(log, "Epipole 0: <").size(), 1u);
   EXPECT_EQ(linesStartingWith(log, "Epipole 1: <").size(), 1u);
   EXPECT_EQ(app->calibration().epipole1().count(), 3);
+}
+
+// With --assist, C runs the accurate estimator: its summary, one line per pair with two false
+// matches among them, the epipoles; F is kept with the outcome and saved as the classic C
+// saves it, so that a start without --assist offers it.
+TEST_F(Interaction, AssistedCalibrationLogsEachPairAndStoresFForAClassicStart) {
+  app.reset();
+  writeSettings("");
+  Options assisted;
+  assisted.assist = true;
+  app = std::make_unique<StereoApp>(camera0.get(), camera1.get(), "cams.conf", assisted);
+  testing::SyntheticRig rig(11);
+  std::vector<Correspondence> pairs;
+  for (int i = 0; i < 20; ++i) pairs.push_back(rig.exact());
+  pairs[3].y1 += 30;
+  pairs[12].x0 -= 25;
+  app->pairs().assign(pairs);
+  key(app->cameraWnd1.get(), 'C');
+
+  ASSERT_TRUE(app->calibration().calibrated());
+  const std::optional<Session>& fit = app->calibration().lastAccurate();
+  ASSERT_TRUE(fit && fit->F && fit->rmsSampsonPx && fit->timeMs);
+  ASSERT_EQ(fit->pairs, pairs);
+  ASSERT_EQ(fit->fits.size(), pairs.size());
+  EXPECT_EQ(fit->method, "accurate");
+  FundamentalReport summary;
+  summary.inlierCount = static_cast<int>(fit->inlierCount());
+  summary.rmsSampson = *fit->rmsSampsonPx;
+  summary.timeMs = *fit->timeMs;
+  std::vector<std::string> expected = {"Working with 20 matches", accurateSummaryLine(summary, 20)};
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    EXPECT_EQ(fit->fits[i]->inlier, i != 3 && i != 12) << i;
+    expected.push_back(
+        accuratePairLine(static_cast<int>(i) + 1, fit->fits[i]->residualPx, fit->fits[i]->inlier));
+  }
+  for (const std::string& warning : fit->warnings) expected.push_back("Warning: " + warning);
+  std::ostringstream epipole0, epipole1;
+  epipole0 << "Epipole 0: " << app->calibration().epipole0();
+  epipole1 << "Epipole 1: " << app->calibration().epipole1();
+  expected.push_back(epipole0.str());
+  expected.push_back(epipole1.str());
+  EXPECT_EQ(log.lines(), expected);
+  EXPECT_EQ(expected[1].rfind("Accurate calibration: 18 of 20 pairs are inliers, RMS error ", 0),
+            0u);
+  const Matrix F = app->calibration().fundamental();
+  EXPECT_TRUE(std::equal(fit->F->begin(), fit->F->end(), F.data()));
+  EXPECT_LT(rig.pixelError(F), 0.05) << expected[1];
+
+  app.reset();
+  ConfigFile saved("cams.conf");
+  EXPECT_TRUE(storedMatrixOffered(saved));
+  const Matrix stored = readStoredMatrix(saved);
+  for (int k = 0; k < 9; ++k) EXPECT_NEAR(stored.data()[k], F.data()[k], 1e-9) << k;
+  MessageBoxScript boxes({IDYES, IDNO, IDOK});  // matrix yes, points no, instructions
+  StereoApp classic(camera0.get(), camera1.get(), "cams.conf");
+  EXPECT_TRUE(classic.calibration().calibrated());
+  EXPECT_EQ(classic.calibration().fundamental(), stored);
+  EXPECT_FALSE(classic.calibration().lastAccurate());
+}
+
+// With --assist, pairs that give no model leave the calibration in use as it was.
+TEST_F(Interaction, AssistedCalibrationWithoutAModelKeepsTheCalibrationInUse) {
+  app.reset();
+  Options assisted;
+  assisted.assist = true;
+  app = std::make_unique<StereoApp>(camera0.get(), camera1.get(), "cams.conf", assisted);
+  useTranslation();
+  log.clear();
+  app->pairs().assign(std::vector<Correspondence>(8, {10, 20, 30, 20}));
+  key(app->cameraWnd0.get(), 'C');
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Working with 8 matches");
+  EXPECT_EQ(lines[1].rfind("Accurate calibration: no model found for 8 pairs, ", 0), 0u);
+  for (std::size_t i = 2; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("Warning: ", 0), 0u);
+  EXPECT_EQ(lines.back(), "Warning: No model fits the pairs.");
+  EXPECT_TRUE(app->calibration().calibrated());
+  EXPECT_EQ(app->calibration().fundamental(), Matrix(kTranslationF, 3, 3));
 }
 
 }  // namespace

@@ -167,7 +167,10 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
 }
 
 void StereoApp::calibrate() {
-  if (calibration().calibrate(pairs().correspondences())) markFitted();
+  const bool fitted = calibration().calibrate(
+      pairs().correspondences(),
+      options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic);
+  if (fitted) markFitted();
 }
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {

@@ -1,4 +1,5 @@
-// The epipolar program: parses the command line, picks the camera list and runs.
+// The epipolar program: parses the command line, then runs a subcommand, or picks the camera
+// list and runs the windows.
 #include <iostream>
 #include <memory>
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   const CommandLineResult parsed = parseCommandLine(argc, argv, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitStatus;
   const CommandLine& line = *parsed.options;
+  if (line.calibrate) return runCalibrateCommand(*line.calibrate, std::cin, std::cout, std::cerr);
 
   if (line.printRig || line.listDevices) {
     if (line.printRig) printVirtualRig(std::cout);

@@ -34,7 +34,7 @@ void logAccurateResults(std::span<const Correspondence> correspondences,
   Matrix3x3 f;
   std::copy(F.data(), F.data() + 9, f.begin());
   for (std::size_t k = 0; k < correspondences.size(); ++k) {
-    const bool inlier = report.found && report.inlierMask[k];
+    const bool inlier = report.inlierMask[k];
     logLine(
         accuratePairLine(static_cast<int>(k) + 1, sampsonDistance(f, correspondences[k]), inlier));
   }
@@ -51,6 +51,16 @@ std::string accurateSummaryLine(const FundamentalReport& report, int pairCount) 
                 report.inlierCount,
                 pairCount,
                 report.rmsSampson,
+                report.timeMs);
+  return line;
+}
+
+std::string accurateFailureLine(const FundamentalReport& report, int pairCount) {
+  char line[120];
+  std::snprintf(line,
+                sizeof line,
+                "Accurate calibration: no model found for %d pairs, %.1f ms",
+                pairCount,
                 report.timeMs);
   return line;
 }
@@ -99,9 +109,16 @@ bool calibrate(std::span<const Correspondence> correspondences,
     logTestResults(correspondences, F);
   } else {
     const FundamentalReport estimate = estimateFundamental(correspondences, options);
-    if (estimate.found) std::copy(estimate.F.begin(), estimate.F.end(), F.data());
-    logAccurateResults(correspondences, F, estimate);
     if (report) *report = estimate;
+    if (!estimate.found) {
+      // Residuals and epipoles of an F that did not come from these pairs would read as
+      // their result: the failure and its reasons are all there is to say.
+      logLine(accurateFailureLine(estimate, n));
+      for (const std::string& warning : estimate.warnings) logLine("Warning: " + warning);
+      return false;
+    }
+    std::copy(estimate.F.begin(), estimate.F.end(), F.data());
+    logAccurateResults(correspondences, F, estimate);
   }
   computeEpipoles(F, epipole0, epipole1);
   return true;

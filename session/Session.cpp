@@ -5,6 +5,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <span>
+#include <utility>
 
 #include "session/PairReader.h"
 #include "session/ReadParts.h"
@@ -114,6 +115,27 @@ std::string sessionJson(const Session& session) {
     out += "  " + members[i] + (i + 1 < members.size() ? ",\n" : "\n");
   }
   return out + "}\n";
+}
+
+Session fittedSession(std::span<const Correspondence> pairs,
+                      const FundamentalReport& report,
+                      std::string method) {
+  Session session;
+  session.pairs.assign(pairs.begin(), pairs.end());
+  session.method = std::move(method);
+  session.runs = static_cast<std::uint64_t>(std::max(report.runs, 0));
+  session.timeMs = report.timeMs;
+  session.warnings = report.warnings;
+  if (!report.found) return session;
+  session.F = report.F;
+  session.rmsSampsonPx = report.rmsSampson;
+  session.meanSymmetricPx = report.meanSymmetric;
+  session.fits.reserve(pairs.size());
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const bool inlier = i < report.inlierMask.size() && report.inlierMask[i];
+    session.fits.push_back(PairFit{sampsonDistance(report.F, pairs[i]), inlier});
+  }
+  return session;
 }
 
 namespace session_detail {

@@ -41,10 +41,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "geometry/Correspondence.h"
+#include "geometry/Fundamental.h"
 #include "geometry/Residuals.h"
 
 namespace epipolar {
@@ -84,5 +86,14 @@ struct Session {
 
 // The complete bytes of the session JSON file (ending in a line feed), for the caller to save.
 std::string sessionJson(const Session& session);
+
+// What an estimate says about `pairs` (the ones it was given, in order), as a session: with a
+// model, each pair's fit (its Sampson distance under the report's F, and the report's inlier
+// flag), F, the RMS Sampson and mean symmetric errors, runs, time and warnings; without one,
+// the pairs without fits, the runs, time and warnings. `method` names the estimator
+// ("classic", "accurate"). Cameras are left unknown.
+Session fittedSession(std::span<const Correspondence> pairs,
+                      const FundamentalReport& report,
+                      std::string method);
 
 }  // namespace epipolar

@@ -14,6 +14,16 @@ std::string pairCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " pair" : " pairs");
 }
 
+std::string inlierText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " inlier" : " inliers");
+}
+
+std::string rmsText(double px) {
+  char text[48];
+  std::snprintf(text, sizeof text, ", RMS %.2f px", px);
+  return text;
+}
+
 }  // namespace
 
 int drawAssistedOverlay(Canvas& canvas, const AssistedOverlay& overlay) {
@@ -76,10 +86,13 @@ std::string statusLineText(const StatusFacts& facts) {
     text += facts.pairs < 8 ? "not calibrated: C needs 8 pairs" : "not calibrated: press C";
   } else if (facts.outOfDate) {
     text += "F out of date: press C";
+  } else if (facts.inliers && facts.rmsPx) {
+    text += (facts.method.empty() ? "" : facts.method + " ") + "F: " + inlierText(*facts.inliers) +
+            rmsText(*facts.rmsPx);
   } else if (facts.residuals.empty()) {
     text += "F restored, no pairs to check it";
   } else {
-    int inliers = 0;
+    std::size_t inliers = 0;
     double sum = 0.0;
     for (double r : facts.residuals) {
       if (r < kInlierResidual) {
@@ -87,13 +100,8 @@ std::string statusLineText(const StatusFacts& facts) {
         sum += r * r;
       }
     }
-    char figures[64];
-    if (inliers > 0) {
-      std::snprintf(figures, sizeof figures, ", RMS %.2f px", std::sqrt(sum / inliers));
-    } else {
-      figures[0] = '\0';
-    }
-    text += "F: " + std::to_string(inliers) + (inliers == 1 ? " inlier" : " inliers") + figures;
+    text += "F: " + inlierText(inliers) +
+            (inliers > 0 ? rmsText(std::sqrt(sum / static_cast<double>(inliers))) : "");
   }
   text += facts.helpShown ? " - H hides help" : " - H for help";
   return text;

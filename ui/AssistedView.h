@@ -6,6 +6,7 @@
 // camera (0). Threads: pure functions, any thread. Nothing here fails.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,12 @@ struct StatusFacts {
   bool outOfDate = false;         // the pairs changed since F was fitted
   std::vector<double> residuals;  // per pair under F, pixels (when calibrated)
   bool helpShown = false;
+  // What the estimator that gave F reported, when it did: its name ("accurate"), its inliers
+  // and their RMS Sampson distance. Without them the line counts the pairs whose residual
+  // lies under kInlierResidual.
+  std::string method;
+  std::optional<std::size_t> inliers;
+  std::optional<double> rmsPx;
 };
 
 // What an assisted camera window draws over its frame.
@@ -59,10 +66,9 @@ struct AssistedOverlay {
 // waiting click, the cross, the status line, the help panel. Returns the status line's height.
 int drawAssistedOverlay(Canvas& canvas, const AssistedOverlay& overlay);
 
-// The status line, e.g. "12 pairs - F: 11 inliers, RMS 0.42 px - H for help": the pairs, the
-// first click waiting, the state of F (not yet estimated, how many pairs lie under
-// kInlierResidual and the root mean square of their residuals, or out of date), and the key
-// of the help panel.
+// The status line, e.g. "12 pairs - accurate F: 11 inliers, RMS 0.42 px - H for help": the
+// pairs, the first click waiting, the state of F (not yet estimated, out of date, or its
+// inliers and their root mean square residual), and the key of the help panel.
 std::string statusLineText(const StatusFacts& facts);
 
 // The help panel: every mouse action and key of the assisted camera windows, one per line.

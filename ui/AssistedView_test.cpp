@@ -46,6 +46,10 @@ TEST(AssistedView, StatusLineSaysPairsStateOfFAndHelp) {
   facts.residuals = {0.3, 0.5, 0.43, 3.0, std::numeric_limits<double>::infinity(), std::nan("")};
   facts.pairs = facts.residuals.size();
   EXPECT_EQ(statusLineText(facts), "6 pairs - F: 3 inliers, RMS 0.42 px - H for help");
+  facts.method = "accurate";
+  facts.inliers = 11;
+  facts.rmsPx = 0.4249;
+  EXPECT_EQ(statusLineText(facts), "6 pairs - accurate F: 11 inliers, RMS 0.42 px - H for help");
   facts.helpShown = true;
   facts.outOfDate = true;
   EXPECT_EQ(statusLineText(facts), "6 pairs - F out of date: press C - H hides help");

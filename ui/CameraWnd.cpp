@@ -368,6 +368,11 @@ void CameraWnd::paintAssisted(PaintSurface& surface) {
   facts.helpShown = app->helpShown();
   if (facts.calibrated) {
     facts.residuals = pairResiduals(calibration.fundamental(), pairs.correspondences());
+    if (const std::optional<Session>& fit = calibration.lastAccurate()) {
+      facts.method = fit->method;
+      facts.inliers = fit->inlierCount();
+      facts.rmsPx = fit->rmsSampsonPx;
+    }
   }
   const std::string status = statusLineText(facts);
 

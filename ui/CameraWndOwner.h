@@ -79,7 +79,8 @@ class CameraWndOwner {
 
   // Marks correspondences two clicks at a time (left clicks before calibration).
   virtual void addClick(CameraWnd* window, double x, double y) = 0;
-  // Estimates F from the correspondences (key C).
+  // Estimates F from the correspondences (key C): with the described estimator, or with the
+  // accurate one when options().assist is set.
   virtual void calibrate() = 0;
   // Keys A (automatic pairs), R (rectified view) and D (disparity view) of the assisted mode.
   // The camera windows route the keys here and write no snapshot for them; the views are

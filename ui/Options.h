@@ -14,7 +14,7 @@
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode. Parsed and handed down; nothing reads it yet.
+  // --assist: the assisted mode. Key C calibrates with the accurate estimator.
   bool assist = false;
 
   friend bool operator==(const Options&, const Options&) = default;

@@ -5,13 +5,24 @@
 
 namespace epipolar {
 
-bool StereoCalibration::calibrate(std::span<const Correspondence> pairs) {
-  if (!epipolar::calibrate(pairs, fundamental_, epipole0_, epipole1_)) return false;
+bool StereoCalibration::calibrate(std::span<const Correspondence> pairs, FundamentalMethod method) {
+  if (method == FundamentalMethod::kClassic) {
+    if (!epipolar::calibrate(pairs, fundamental_, epipole0_, epipole1_)) return false;
+    lastAccurate_.reset();
+  } else {
+    FundamentalOptions options;
+    options.method = method;
+    FundamentalReport report;
+    if (!epipolar::calibrate(pairs, fundamental_, epipole0_, epipole1_, options, &report))
+      return false;
+    lastAccurate_ = fittedSession(pairs, report, "accurate");
+  }
   calibrated_ = true;
   return true;
 }
 
 void StereoCalibration::restore(const Matrix& F, bool use) {
+  lastAccurate_.reset();
   fundamental_ = F;
   computeEpipoles(fundamental_, epipole0_, epipole1_);
   calibrated_ = use;
