@@ -125,6 +125,7 @@ std::string_view assistedHelpText() {
          "  Escape               drop the waiting first click\n"
          "  Ctrl+Z               undo a pair edit\n"
          "  Ctrl+Shift+Z, Ctrl+Y redo\n"
+         "  Ctrl+S               export epipolar-session.json, epipolar-calibration.yaml\n"
          "  E                    pause and show the colour edge picture\n"
          "  P                    pause or resume both cameras\n"
          "  X                    log the colours under the two crosses\n"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <string>
 
 #include "geometry/Epipolar.h"
 #include "log/DebugStream.h"
@@ -238,9 +239,19 @@ bool CameraWnd::describedKey(WPARAM key) {
 bool CameraWnd::assistedKey(WPARAM key) {
   const bool ctrl = isKeyDown(VK_CONTROL);
   PairList& pairs = app->pairs();
+  if (ctrl && key == 'S') {
+    app->exportSession();
+    return false;
+  }
   if (ctrl && (key == 'Z' || key == 'Y')) {
     const bool redo = key == 'Y' || isKeyDown(VK_SHIFT);
-    if (redo ? pairs.redo() : pairs.undo()) pairsChanged();
+    if (redo ? pairs.redo() : pairs.undo()) {
+      // One line for the whole step, however many pairs it brings back or takes away.
+      const std::size_t count = pairs.correspondences().size();
+      logLine(std::string(redo ? "Redo: " : "Undo: ") + std::to_string(count) +
+              (count == 1 ? " pair" : " pairs") + " now");
+      pairsChanged();
+    }
     return false;
   }
   switch (key) {

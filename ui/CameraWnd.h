@@ -19,6 +19,8 @@
 //   1 .. 9                                  show correspondence k - 1, then also a snapshot
 //   C / E / P / X                           calibrate / pause and edge picture / toggle pause /
 //                                           log the colour comparison of the two markers
+//   Ctrl+S               --assist           owner exportSession, no snapshot
+//   Shift, Ctrl, Ctrl+any --assist          no snapshot (digits still show their pair)
 //   any other key                           a snapshot of the next frame (LiveImageWnd)
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
@@ -38,7 +40,8 @@
 //   left click elsewhere                as described; with Shift, marks a pair even after
 //                                       calibration
 //   Delete, Backspace / Escape          delete the selected pair / drop the waiting click
-//   Ctrl+Z / Ctrl+Shift+Z, Ctrl+Y       undo / redo a pair edit (PairList history)
+//   Ctrl+Z / Ctrl+Shift+Z, Ctrl+Y       undo / redo a pair edit (PairList history), logged
+//                                       "Undo: 11 pairs now", "Redo: 12 pairs now"
 //   H                                   shows or hides the help panel in both windows
 //   A, R, D                             the owner's automaticPairs, showRectified,
 //                                       showDisparity

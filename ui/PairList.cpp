@@ -1,6 +1,5 @@
 #include "ui/PairList.h"
 
-#include <iterator>
 #include <utility>
 
 namespace epipolar {

@@ -45,7 +45,9 @@ class PairList {
   int currentCorrespondence() const { return currentCorrespondence_; }
   // The pair at `index`, or null when the index is out of range.
   const Correspondence* find(long long index) const;
-  // How many times the pairs have changed so far.
+  // How many times the pairs have changed so far (undo and redo included; a waiting click and
+  // the shown index are not pairs). Whoever saves the pairs compares it with the value at the
+  // last save.
   std::uint64_t revision() const { return revision_; }
 
   // One click at `point` in camera window `window` (1 for window (1), anything else for
