@@ -6,16 +6,18 @@
 //                    Image, hand-over to a receiver that replaces its previous frame;
 //   window path      the delivery path into two frame windows (LiveImageWnd) whose paints
 //                    blit each frame onto the window surface (SDL offscreen driver), with the
-//                    message loop on this thread, as in the program;
-//   overlaid path    the window path with the assisted mode's overlays drawn over every
-//                    painted frame as an assisted camera window draws them (ui/AssistedView.h):
-//                    20 numbered pairs coloured by their residuals (computed at each paint, as
-//                    the window does), one selected, an epipolar line across the picture, a
-//                    match cross and the status line.
+//                    message loop on this thread, as in the program.
+//   assisted path    the delivery path into the program's two camera windows (CameraWnd)
+//                    with --assist, the pointer moving over window (0) at 60 Hz: every paint
+//                    of that window also draws the loupe, and each move repaints it. 20 pairs
+//                    are marked and F is in use, so every paint of both windows also draws
+//                    the overlays: 20 numbered rings coloured by residuals computed at that
+//                    paint, one selected, the status line, and in (1) an epipolar line across
+//                    the picture and a match cross.
 // Figures (RESULT lines for bench/run):
-//   capture_delivery_2x640x480, frame_path_2x640x480, frame_path_overlays_2x640x480  CPU per
-//     delivered frame over the bare pipeline's (whole process, all threads: the streaming threads
-//     count); target <= 1.5.
+//   capture_delivery_2x640x480, frame_path_2x640x480  CPU per delivered frame over the bare
+//     pipeline's (whole process, all threads: the streaming threads count); target <= 1.5.
+//   frame_path_assisted_2x640x480  the same for the assisted path; target <= 1.5.
 //   frame_path_rss_growth  resident memory (/proc/self/statm) at the end of the window case
 //     minus after its warm-up, in KiB; target < 1024.
 //   frame_path_latency_median, frame_path_latency_p99  from a frame's arrival (the camera's
@@ -34,12 +36,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,9 +52,9 @@
 #include "capture/gstreamer/GstCameraLists.h"
 #include "capture/gstreamer/GstRuntime.h"
 #include "platform/Platform.h"
-#include "ui/AssistedView.h"
+#include "ui/CameraWnd.h"
+#include "ui/CameraWndOwner.h"
 #include "ui/LiveImageWnd.h"
-#include "ui/Overlay.h"
 
 namespace {
 
@@ -84,7 +88,7 @@ struct Result {
   long frames = 0;
   long rssGrowth = 0;  // bytes
 };
-Result bare, delivery, window, overlaid;
+Result bare, delivery, window, assisted;
 
 // Like a camera window without the window: keeps the newest frame, deletes the one it
 // replaces.
@@ -187,8 +191,11 @@ long unpaintedFrames = 0;
 // A frame window that notes when each frame arrives and when the paint that showed it ended.
 class TimedWindow : public epipolar::LiveImageWnd {
  public:
-  TimedWindow(epipolar::Camera* camera, int x, int y, bool overlays)
-      : LiveImageWnd(camera, x, y), overlays_(overlays) {}
+  // The case ends its loop by kEndMessage: destroying the windows must not leave a quit
+  // behind that would end the next case's loop before it starts.
+  TimedWindow(epipolar::Camera* camera, int x, int y) : LiveImageWnd(camera, x, y) {
+    quitOnDestroy = false;
+  }
 
   void onFrame(epipolar::Image* newFrame) override {
     {
@@ -210,10 +217,8 @@ class TimedWindow : public epipolar::LiveImageWnd {
       return 0;
     }
     if (msg != epipolar::WM_PAINT) return LiveImageWnd::handleMessage(msg, wParam, lParam);
-    paints.fetch_add(1, std::memory_order_relaxed);
     const epipolar::Image* before = shown();
-    const epipolar::LRESULT result =
-        overlays_ ? paintOverlaid() : LiveImageWnd::handleMessage(msg, wParam, lParam);
+    const epipolar::LRESULT result = LiveImageWnd::handleMessage(msg, wParam, lParam);
     const Clock::time_point painted = Clock::now();
     // Only a frame that stayed in place through the whole paint is known to be the one shown.
     if (before != nullptr && before == shown()) {
@@ -236,48 +241,8 @@ class TimedWindow : public epipolar::LiveImageWnd {
   }
 
   std::atomic<long> frames{0};
-  std::atomic<long> paints{0};
 
  private:
-  // The frame and a busy assisted view over it, built as CameraWnd::paintAssisted builds it.
-  epipolar::LRESULT paintOverlaid() {
-    using namespace epipolar;
-    PaintSurface surface(hwnd);
-    paintFrame(surface);
-    Canvas canvas = canvasOf(surface);
-    StatusFacts facts;
-    facts.pairs = pairs_.size();
-    facts.calibrated = true;
-    facts.residuals = pairResiduals(F_, pairs_);
-    const std::string status = statusLineText(facts);
-    AssistedOverlay overlay;
-    overlay.pairs = pairs_;
-    overlay.residuals = facts.residuals;
-    overlay.selected = 3;
-    overlay.line = true;
-    overlay.lineFrom = {0, 100};
-    overlay.lineTo = {639, 380};
-    overlay.cross = true;
-    overlay.crossPoint = {320.4, 240.6};
-    overlay.status = status;
-    drawAssistedOverlay(canvas, overlay);
-    return 0;
-  }
-  static std::vector<epipolar::Correspondence> busyPairs() {
-    std::vector<epipolar::Correspondence> pairs;
-    for (int i = 0; i < 20; ++i) {
-      const double x = 40.0 + 28.0 * i, y = 60.0 + 17.0 * i;
-      pairs.push_back({x, y, x + 12.0, y + 0.4 * (i % 10)});
-    }
-    return pairs;
-  }
-
-  const bool overlays_;
-  // Horizontal translation: the residual of a pair is its vertical offset over sqrt(2).
-  static constexpr double kTranslation[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
-  const epipolar::Matrix F_{kTranslation, 3, 3};
-  const std::vector<epipolar::Correspondence> pairs_ = busyPairs();
-
   const epipolar::Image* shown() {
     std::lock_guard lock(frameLock);
     return frame;
@@ -289,21 +254,15 @@ class TimedWindow : public epipolar::LiveImageWnd {
   long unpainted_ = 0;
 };
 
-// Both window cases: into `into`, with or without the overlays; paint latency is measured for
-// the plain windows.
-void runWindowCase(benchmark::State& state, Result& into, bool overlays) {
+void BM_WindowFramePath(benchmark::State& state) {
   for (auto _ : state) {
     auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
     std::vector<std::unique_ptr<epipolar::Camera>> cameras;
     std::vector<std::unique_ptr<TimedWindow>> windows;
     for (int i = 0; i < kStreams; ++i) {
       cameras.push_back(list->openCamera(i));
-      windows.push_back(std::make_unique<TimedWindow>(cameras.back().get(), 660 * i, 0, overlays));
+      windows.push_back(std::make_unique<TimedWindow>(cameras.back().get(), 660 * i, 0));
       windows.back()->show(true);
-    }
-    // A quit left from the case before (its end message) would end this loop at once.
-    for (epipolar::Message stale; epipolar::peekMessage(stale);) {
-      if (stale.message != epipolar::WM_QUIT) epipolar::dispatchMessage(stale);
     }
     for (auto& w : windows) w->startCamera();
     {
@@ -311,42 +270,146 @@ void runWindowCase(benchmark::State& state, Result& into, bool overlays) {
       latenciesMs.clear();
     }
     std::thread measurer([&] {
-      into = measure(
+      window = measure(
           [&] {
             long total = 0;
             for (auto& w : windows) total += w->frames.load();
             return total;
           },
-          overlays ? nullptr : &measuringLatency);
+          &measuringLatency);
       epipolar::postMessage(windows.front()->hwnd, kEndMessage, 0, 0);
     });
     epipolar::Message msg;
     while (epipolar::getMessage(msg)) epipolar::dispatchMessage(msg);
     measurer.join();
     for (auto& w : windows) w->stopCamera();
-    long unpainted = 0, paints = 0;
-    for (auto& w : windows) {
-      unpainted += w->unpainted();
-      paints += w->paints.load();
-    }
-    state.counters["paints"] = static_cast<double>(paints);
+    unpaintedFrames = 0;
+    for (auto& w : windows) unpaintedFrames += w->unpainted();
     windows.clear();
-    report(state, into);
-    if (overlays) continue;
-    unpaintedFrames = unpainted;
+    report(state, window);
     std::lock_guard lock(latencyMutex);
     state.counters["painted"] = static_cast<double>(latenciesMs.size());
     state.counters["frames_unpainted"] = static_cast<double>(unpaintedFrames);
   }
 }
 
-void BM_WindowFramePath(benchmark::State& state) { runWindowCase(state, window, false); }
-void BM_WindowFramePathOverlaid(benchmark::State& state) { runWindowCase(state, overlaid, true); }
+// ---- the assisted path ----
+
+// The owner the camera windows call back: here only their options and each other matter (no
+// click, key or view reaches them in this case).
+class PaintOnlyOwner : public epipolar::CameraWndOwner {
+ public:
+  explicit PaintOnlyOwner(const epipolar::Options& options) : CameraWndOwner(options) {}
+  epipolar::CameraWnd* cameraWindow(int side) const override { return windows[side == 1]; }
+  void addClick(epipolar::CameraWnd*, double, double) override {}
+  void addPairs(std::span<const epipolar::Correspondence>,
+                const std::string&,
+                const std::string&) override {}
+  void exportSession() override {}
+  void calibrate() override {}
+  epipolar::ImagePosition findMatch(epipolar::CameraWnd*, double, double) override { return {}; }
+  void detectEdges(const epipolar::Image&, bool, int) override {}
+  void invalidateView() override {}
+  epipolar::WindowHandle viewWindow() const override { return {}; }
+
+  epipolar::CameraWnd* windows[2] = {nullptr, nullptr};
+};
+
+class CountingCameraWnd : public epipolar::CameraWnd {
+ public:
+  CountingCameraWnd(epipolar::CameraWndOwner* owner, epipolar::Camera* camera, int side, int x)
+      : CameraWnd(owner, camera, side, x, 0) {
+    quitOnDestroy = false;  // as TimedWindow
+  }
+  void onFrame(epipolar::Image* newFrame) override {
+    frames.fetch_add(1, std::memory_order_relaxed);
+    CameraWnd::onFrame(newFrame);
+  }
+  epipolar::LRESULT handleMessage(epipolar::UINT msg,
+                                  epipolar::WPARAM wParam,
+                                  epipolar::LPARAM lParam) override {
+    if (msg == kEndMessage) {
+      epipolar::postQuitMessage(0);
+      return 0;
+    }
+    if (msg == epipolar::WM_PAINT) ++paints;
+    return CameraWnd::handleMessage(msg, wParam, lParam);
+  }
+  std::atomic<long> frames{0};
+  long paints = 0;  // UI thread only
+};
+
+void BM_AssistedFramePath(benchmark::State& state) {
+  for (auto _ : state) {
+    epipolar::Options options;
+    options.assist = true;
+    PaintOnlyOwner owner(options);
+    std::vector<epipolar::Correspondence> pairs;
+    for (int i = 0; i < 20; ++i) {
+      const double x = 40.0 + 28.0 * i, y = 60.0 + 17.0 * i;
+      pairs.push_back({x, y, x + 12.0, y + 0.4 * (i % 10)});
+    }
+    owner.pairs().assign(pairs);
+    owner.pairs().setCurrentCorrespondence(3);
+    // Horizontal translation: a pair's residual is its vertical offset over sqrt(2).
+    constexpr double kTranslation[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+    owner.calibration().restore(epipolar::Matrix(kTranslation, 3, 3), true);
+    owner.markFitted();
+    auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
+    std::vector<std::unique_ptr<epipolar::Camera>> cameras;
+    std::vector<std::unique_ptr<CountingCameraWnd>> windows;
+    for (int i = 0; i < kStreams; ++i) {
+      cameras.push_back(list->openCamera(i));
+      windows.push_back(
+          std::make_unique<CountingCameraWnd>(&owner, cameras.back().get(), i, 660 * i));
+      owner.windows[i] = windows.back().get();
+      windows.back()->show(true);
+    }
+    // A slanted line across (1) and a match cross on it.
+    const double line[3] = {0.4, -0.9165, 100.0};
+    windows.back()->epipolarLine = epipolar::Vector(line, 3);
+    windows.back()->showLine = true;
+    const double match[3] = {320.4, 249.8, 0.0};
+    windows.back()->marker = epipolar::Vector(match, 3);
+    for (auto& w : windows) w->startCamera();
+    std::atomic<bool> moving{true};
+    // A pointer circling over window (0), one move per display refresh.
+    std::thread pointer([&] {
+      for (int step = 0; moving.load(); ++step) {
+        const double angle = step * 0.05;
+        const auto x = static_cast<unsigned>(320 + 200 * std::cos(angle));
+        const auto y = static_cast<unsigned>(240 + 150 * std::sin(angle));
+        epipolar::postMessage(
+            windows.front()->hwnd, epipolar::WM_MOUSEMOVE, 0, epipolar::makeLParam(x, y));
+        std::this_thread::sleep_for(std::chrono::microseconds(16667));
+      }
+    });
+    std::thread measurer([&] {
+      assisted = measure([&] {
+        long total = 0;
+        for (auto& w : windows) total += w->frames.load();
+        return total;
+      });
+      moving.store(false);
+      epipolar::postMessage(windows.front()->hwnd, kEndMessage, 0, 0);
+    });
+    epipolar::Message msg;
+    while (epipolar::getMessage(msg)) epipolar::dispatchMessage(msg);
+    measurer.join();
+    pointer.join();
+    for (auto& w : windows) w->stopCamera();
+    // Every paint of window (0) after the first move drew the loupe.
+    state.counters["paints_with_loupe"] = static_cast<double>(windows.front()->paints);
+    state.counters["paints_without"] = static_cast<double>(windows.back()->paints);
+    windows.clear();
+    report(state, assisted);
+  }
+}
 
 BENCHMARK(BM_BareConversionPipeline)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_CameraDeliveryPath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_WindowFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(BM_WindowFramePathOverlaid)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_AssistedFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 double percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
@@ -382,7 +445,7 @@ int main(int argc, char** argv) {
   if (bare.cpuSecondsPerFrame <= 0) {
     // Filtered out, or no frames: nothing to compare with.
     std::printf("capture_bench: the bare pipeline was not measured\n");
-    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 && overlaid.frames == 0
+    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 && assisted.frames == 0
                ? 0
                : 1;
   }
@@ -398,7 +461,7 @@ int main(int argc, char** argv) {
   };
   overhead("capture_delivery_2x640x480", delivery);
   overhead("frame_path_2x640x480", window);
-  overhead("frame_path_overlays_2x640x480", overlaid);
+  overhead("frame_path_assisted_2x640x480", assisted);
   if (window.frames > 0) {
     printResult("frame_path_rss_growth",
                 static_cast<double>(window.rssGrowth) / 1024.0,

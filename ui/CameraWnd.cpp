@@ -6,6 +6,7 @@
 
 #include "geometry/Epipolar.h"
 #include "log/DebugStream.h"
+#include "platform/PaintSurface.h"
 #include "platform/Platform.h"
 #include "ui/AssistedView.h"
 #include "ui/Overlay.h"
@@ -124,6 +125,13 @@ void CameraWnd::paint() {
     const VectorPair ends = clipLineToImage(epipolarLine, width, height);
     surface.invertLine(ends.first[0], ends.first[1], ends.second[0], ends.second[1]);
   }
+}
+
+void CameraWnd::paintLoupe(Canvas& canvas, double x, double y, int bottomReserve) {
+  if (!(x >= 0.0 && y >= 0.0 && x < canvas.width && y < canvas.height)) return;
+  const PixelRect place = loupePlace(canvas, x, y, bottomReserve);
+  std::lock_guard lock(frameLock);
+  if (frame != nullptr) drawLoupe(canvas, *frame, x, y, place);
 }
 
 void CameraWnd::leftClickCalibrated(double x, double y) {
@@ -423,9 +431,9 @@ void CameraWnd::paintAssisted(PaintSurface& surface) {
 
   const int statusHeight = drawAssistedOverlay(canvas, overlay);
   if (dragging_) {
-    const PixelRect place = loupePlace(canvas, dragX_, dragY_, statusHeight);
-    std::lock_guard lock(frameLock);
-    if (frame != nullptr) drawLoupe(canvas, *frame, dragX_, dragY_, place);
+    paintLoupe(canvas, dragX_, dragY_, statusHeight);
+  } else if (pointerInside_ && hasFrame) {
+    paintLoupe(canvas, pointerX_, pointerY_, statusHeight);
   }
 }
 

@@ -33,7 +33,11 @@
 //     the arrow and digit keys show) ringed in white, the pair a press would pick thicker;
 //     the waiting first click with ticks; the cross `marker` (a match, a clicked point) in
 //     orange; the status line (ui/AssistedView.h); the help panel while the owner shows it;
-//     the loupe while a point is dragged.
+//     the loupe (ui/Overlay.h: the 41 x 41 frame pixels magnified 4 times, in the corner away
+//     from the point) around a dragged point, or else around the pointer while it is over
+//     the window.
+//   right / middle click                the owner's accurate search (sub-pixel)
+//   left click that marks               the owner refines it before it is stored
 //   left press within 6 px of a point   selects its pair (with its lines once calibrated)
 //   pointer moved 3 px with it held     drags the point; released over the frame it moves
 //                                       there as one edit, elsewhere it stays
@@ -46,7 +50,7 @@
 //   A, R, D                             the owner's automaticPairs, showRectified,
 //                                       showDisparity
 //   Snapshots: only the keys assistedKeyWritesSnapshot names (never while Ctrl is held).
-// Without --assist pointer motion and button release change nothing.
+// Without --assist pointer motion, button release and leave messages change nothing.
 //
 // Frames: the base swap (LiveImageWnd::onFrame, capture thread) asks acceptsFrames(), the
 // owner's `paused` negated, while holding frameLock, so a UI-thread reader may either hold
@@ -62,6 +66,7 @@
 #include "geometry/Matrix.h"
 #include "platform/PaintSurface.h"
 #include "ui/CameraWndOwner.h"
+#include "ui/Canvas.h"
 #include "ui/LiveImageWnd.h"
 
 namespace epipolar {
@@ -127,6 +132,9 @@ class CameraWnd : public LiveImageWnd {
   void pairsChanged();
   // Repaints both camera windows.
   void invalidateBoth();
+  // The loupe of the frame around (x, y), placed away from it and above the bottom
+  // `bottomReserve` rows.
+  void paintLoupe(Canvas& canvas, double x, double y, int bottomReserve);
   // True when this frame holds (x, y) and the other window holds a frame.
   bool canSearchFrom(double x, double y);
   void leftClickCalibrated(double x, double y);
