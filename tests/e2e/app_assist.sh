@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The assisted editing workflow on the virtual rig: mark pairs on known landmarks, drag one
-# point away, delete a pair, undo both, calibrate and export; then the session file must hold
-# exactly the marked pairs, each on its landmark, with an F that fits them. A first export
-# right after the drag and the delete shows both edits.
+# point away, delete a pair, export, undo both, calibrate and export again; the first session
+# file must show exactly the two edits, the second the pairs as marked, each on its landmark,
+# with an F that fits them.
 EPIPOLAR=$1 XCLOSE=$2
 source "$(dirname "$0")/app_lib.sh"
 
@@ -58,26 +58,30 @@ wait_exit
 python3 - <<'PY' || fail "the exported sessions do not hold the edits"
 import json, math
 truth = [list(map(float, line.split()[4:])) for line in open("clicks.txt")]
-def near(pair, t, limit=1.5):
-    return math.hypot(pair["x0"] - t[0], pair["y0"] - t[1]) < limit and \
-        math.hypot(pair["x1"] - t[2], pair["y1"] - t[3]) < limit
-
-edited = json.load(open("edited.json"))["pairs"]
-assert len(edited) == 11, "%d pairs after the delete" % len(edited)
-kept = truth[:2] + truth[3:]
-assert all(near(p, t) for p, t in zip(edited[:10], kept[:10])), "a pair moved that was not dragged"
-moved = edited[10]
-assert abs(moved["x1"] - truth[11][2] - 30) < 1.5 and abs(moved["y1"] - truth[11][3]) < 1.5, \
-    "the dragged point is at (%g, %g)" % (moved["x1"], moved["y1"])
-
 final = json.load(open("epipolar-session.json"))
 pairs = final["pairs"]
 assert len(pairs) == 12 and final["pair_count"] == 12, "%d pairs after undoing" % len(pairs)
-assert all(near(p, t) for p, t in zip(pairs, truth)), "the undone edits left a pair elsewhere"
-F = final["F"]
-assert len(F) == 9
+# Marking clicks are refined onto the corner they aim at, a few pixels from the projection.
+for p, t in zip(pairs, truth):
+    assert math.hypot(p["x0"] - t[0], p["y0"] - t[1]) < 6 and \
+        math.hypot(p["x1"] - t[2], p["y1"] - t[3]) < 6, "a pair is off its landmark: %s" % p
+def same(p, q):
+    return all(p[k] == q[k] for k in ("x0", "y0", "x1", "y1"))
+
+# After the drag and the delete: pair 3 gone, pair 12's point in (1) 30 px right, the rest as
+# they are after both edits were undone.
+edited = json.load(open("edited.json"))["pairs"]
+assert len(edited) == 11, "%d pairs after the delete" % len(edited)
+kept = pairs[:2] + pairs[3:]
+assert all(same(p, q) for p, q in zip(edited[:10], kept[:10])), "a pair moved that was not dragged"
+moved, before = edited[10], pairs[11]
+assert abs(moved["x1"] - before["x1"] - 30) < 1e-9 and moved["y1"] == before["y1"] and \
+    moved["x0"] == before["x0"] and moved["y0"] == before["y0"], \
+    "the dragged pair is %s, %s before the drag" % (moved, before)
+
+assert len(final["F"]) == 9
 worst = max(p["residual_px"] for p in pairs)
-print("12 pairs back on their landmarks; largest residual %.2f px" % worst)
+print("12 pairs back where they were; largest residual %.2f px" % worst)
 assert worst < 3.0, "a residual of %.2f px" % worst
 PY
 echo "ok"
