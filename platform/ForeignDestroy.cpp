@@ -69,8 +69,7 @@ int onXError(Display* display, XErrorEvent* error) {
     if (display == w.display) {
       const XID xid = error->resourceid;
       if (w.deadXids.count(xid) != 0) return 0;
-      if ((error->error_code == BadWindow || error->error_code == BadDrawable) &&
-          markGone(w, xid))
+      if ((error->error_code == BadWindow || error->error_code == BadDrawable) && markGone(w, xid))
         return 0;
     }
     previous = w.previous;
@@ -122,6 +121,9 @@ void stopWindowWatch() {
   w.xidOf.clear();
   w.gone.clear();
   w.toClose.clear();
+  // A new connection may hand out the same X ids again; the errors of the lost windows were
+  // all taken when they were destroyed (unwatchWindow).
+  w.deadXids.clear();
   w.display = nullptr;
 }
 
