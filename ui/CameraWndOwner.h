@@ -11,7 +11,9 @@
 //   calibration()  F, its epipoles and the `calibrated` flag;
 //   balls()        the balls of the view and their size;
 //   paused()       whether camera frames are dropped unseen;
-//   options()      what the command line chose, fixed for the run.
+//   options()      what the command line chose, fixed for the run;
+//   helpShown()    whether the camera windows show the help panel (--assist, key H);
+//   calibrationOutOfDate()  whether the pairs changed since F was last fitted to them.
 // Windows change them only through the groups' operations and the operations below.
 //
 // Threads: everything here is used on the UI thread, except paused(), which the camera
@@ -20,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -61,6 +64,18 @@ class CameraWndOwner {
   // Key P of any of the three windows.
   void togglePaused() { paused_.store(!paused_.load()); }
 
+  // Key H of the assisted mode, shared by both camera windows.
+  bool helpShown() const { return helpShown_; }
+  void toggleHelp() { helpShown_ = !helpShown_; }
+
+  // Records that F now belongs to the pairs as they are (after a calibration, or after the
+  // start's restores). From then on any change of the pairs makes a calibrated F out of date
+  // until this is called again.
+  void markFitted() { fittedRevision_ = pairs_.revision(); }
+  bool calibrationOutOfDate() const {
+    return calibration_.calibrated() && pairs_.revision() != fittedRevision_;
+  }
+
   // Camera window (0) or (1), the one place that says which window is which; null before
   // that window exists and after it is gone.
   virtual CameraWnd* cameraWindow(int side) const = 0;
@@ -81,6 +96,12 @@ class CameraWndOwner {
   // Estimates F from the correspondences (key C): with the described estimator, or with the
   // accurate one when options().assist is set.
   virtual void calibrate() = 0;
+  // Keys A (automatic pairs), R (rectified view) and D (disparity view) of the assisted mode.
+  // The camera windows route the keys here and write no snapshot for them; the views are
+  // not part of this program yet, so by default the keys do nothing.
+  virtual void automaticPairs() {}
+  virtual void showRectified() {}
+  virtual void showDisparity() {}
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
   // the epipolar line; (0, 0) when nothing matches. With --assist the accurate search's
   // sub-pixel match, uncertain or not (its log line says which).
@@ -98,6 +119,8 @@ class CameraWndOwner {
   StereoCalibration calibration_;
   BallSet balls_;
   std::atomic<bool> paused_{false};
+  bool helpShown_ = false;
+  std::uint64_t fittedRevision_ = 0;
 };
 
 }  // namespace epipolar
