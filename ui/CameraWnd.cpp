@@ -248,8 +248,7 @@ bool CameraWnd::assistedKey(WPARAM key) {
     if (redo ? pairs.redo() : pairs.undo()) {
       // One line for the whole step, however many pairs it brings back or takes away.
       const std::size_t count = pairs.correspondences().size();
-      logLine(std::string(redo ? "Redo: " : "Undo: ") + std::to_string(count) +
-              (count == 1 ? " pair" : " pairs") + " now");
+      logLine(redo ? "Redo: " : "Undo: ", count, count == 1 ? " pair" : " pairs", " now");
       pairsChanged();
     }
     return false;
