@@ -11,8 +11,11 @@
 // and the options of the run itself (ui/Options.h), which main hands to runEpipolar:
 //   --assist                the assisted mode
 // A subcommand runs instead of the program's windows and takes none of the options above:
-//   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h);
-//                           its usage errors end with status 2
+//   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h)
+//   pairs LEFT RIGHT ...    automatic pairs of two pictures (app/VisionCommands.h)
+//   rectify LEFT RIGHT ...  rectification of two pictures by a calibration
+//   disparity LEFT RIGHT .. the disparity map of two pictures
+// and a subcommand's usage errors end with status 2
 //
 // Parsing never ends the process: the caller gets either the options or the exit status,
 // with anything to print already written to the given streams.
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "app/CalibrateCommand.h"
+#include "app/VisionCommands.h"
 #include "ui/Options.h"
 
 namespace epipolar {
@@ -41,6 +45,10 @@ struct CommandLine {
   Options options;
   // Set when the command line names the calibrate subcommand: main runs it and no window.
   std::optional<CalibrateArguments> calibrate;
+  // Likewise for the picture subcommands.
+  std::optional<PairsArguments> pairsCommand;
+  std::optional<RectifyArguments> rectifyCommand;
+  std::optional<DisparityArguments> disparityCommand;
 };
 
 struct CommandLineResult {

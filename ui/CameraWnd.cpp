@@ -34,7 +34,10 @@ CameraWnd* CameraWnd::otherWindow() const { return app->cameraWindow(1 - side_);
 // passed through the lock once knows that no swap is in progress and none will start.
 bool CameraWnd::acceptsFrames() const { return !app->paused(); }
 
-void CameraWnd::frameShown() { app->invalidateView(); }
+void CameraWnd::frameShown() {
+  app->invalidateView();
+  app->cameraFrameShown();
+}
 
 void CameraWnd::pauseAndSettle() {
   app->setPaused(true);
@@ -249,6 +252,15 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           return 0;
         case 'X':
           compareColours();
+          return 0;
+        case 'A':
+        case 'R':
+        case 'D':
+          // The assisted views; without --assist a snapshot, as for any other key.
+          if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+          if (wParam == 'A') app->automaticPairs();
+          if (wParam == 'R') app->showRectified();
+          if (wParam == 'D') app->showDisparity();
           return 0;
         default:
           if (wParam >= '1' && wParam <= '9') {

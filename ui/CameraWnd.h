@@ -19,6 +19,8 @@
 //   1 .. 9                                  show correspondence k - 1, then also a snapshot
 //   C / E / P / X                           calibrate / pause and edge picture / toggle pause /
 //                                           log the colour comparison of the two markers
+//   A / R / D            --assist           automatic pairs / rectified view / disparity view
+//                                           (the owner's hooks, ui/VisionViews.h); no snapshot
 //   any other key                           a snapshot of the next frame (LiveImageWnd)
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
