@@ -87,6 +87,12 @@ TEST_F(VisionViewsTest, AutomaticPairsThenRectifiedAndDisparityViewsOnTheRig) {
             0u)
       << summary.back();
 
+  // The same frames again: nothing new to add.
+  key(app.cameraWnd0.get(), 'A');
+  ASSERT_TRUE(pumpUntil([&] { return !app.vision->searching(); }));
+  EXPECT_EQ(app.pairs().correspondences().size(), added);
+  EXPECT_EQ(linesStartingWith(log, "Automatic pairs: 0 added from ").size(), 1u);
+
   key(app.cameraWnd0.get(), 'C');
   ASSERT_TRUE(app.calibration().calibrated());
   key(app.cameraWnd0.get(), 'R');
@@ -108,9 +114,11 @@ TEST_F(VisionViewsTest, AutomaticPairsThenRectifiedAndDisparityViewsOnTheRig) {
   ASSERT_TRUE(pumpUntil([&] { return rectified->counts().rendered >= 1; }));
   {
     std::lock_guard lock(rectified->frameLock);
-    ASSERT_EQ(rectified->frame->width, 2 * r.width);
-    ASSERT_EQ(rectified->frame->height, r.height);
-    const Colour guide = rectified->frame->pixel(r.width, kGuideSpacing / 2);
+    const Rectification& shown = app.vision->shown();
+    ASSERT_EQ(rectified->frame->width, 2 * shown.width);
+    ASSERT_EQ(rectified->frame->height, shown.height);
+    EXPECT_LE(rectified->frame->width, 1600);
+    const Colour guide = rectified->frame->pixel(shown.width, kGuideSpacing / 2);
     EXPECT_GT(guide.g, 0.99f);
     EXPECT_LT(guide.r + guide.b, 0.01f);
   }

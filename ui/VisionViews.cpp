@@ -1,6 +1,7 @@
 #include "ui/VisionViews.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <span>
 #include <utility>
@@ -17,6 +18,13 @@ namespace {
 
 constexpr int kViewX = 100;
 constexpr int kViewY = 620;
+constexpr double kSamePairPx = 1.0;
+// The rectified view is shown at most this large (both pictures), so that it fits a
+// 1920 x 1080 screen beside the camera windows; the disparity view at its top right.
+constexpr double kMaxShownWidth = 1600.0;
+constexpr double kMaxShownHeight = 500.0;
+constexpr int kScreenRight = 1900;
+constexpr int kDisparityY = 40;
 
 Matrix3x3 rowMajor(const Matrix& F) {
   Matrix3x3 out{};
@@ -27,6 +35,24 @@ Matrix3x3 rowMajor(const Matrix& F) {
 }
 
 }  // namespace
+
+Rectification shownScale(const Rectification& r) {
+  const double scale =
+      std::min({1.0, kMaxShownWidth / (2.0 * r.width), kMaxShownHeight / r.height});
+  if (scale >= 1.0) return r;
+  // S * H with S = diag(scale, scale, 1): the rows of the rectified pictures stay rows.
+  Rectification shown = r;
+  for (int k = 0; k < 6; ++k) {
+    shown.H0[static_cast<size_t>(k)] *= scale;
+    shown.H1[static_cast<size_t>(k)] *= scale;
+  }
+  shown.width = std::max(1, static_cast<int>(std::lround(r.width * scale)));
+  shown.height = std::max(1, static_cast<int>(std::lround(r.height * scale)));
+  shown.scale = r.scale * scale;
+  shown.minDisparity = r.minDisparity * scale;
+  shown.maxDisparity = r.maxDisparity * scale;
+  return shown;
+}
 
 LiveViewWnd::LiveViewWnd(
     const std::string& title, int x, int y, int width, int height, LatestPairWorker::Render render)
@@ -143,9 +169,20 @@ void VisionViews::finishAutomaticPairs() {
     logLine("Automatic pairs: " + result.message);
     return;
   }
-  owner_.pairs().append(result.pairs);
-  logLine(automaticPairsLogText(
-      static_cast<int>(result.pairs.size()), result.matches, result.milliseconds));
+  // A second A on the same view finds the same pairs again: those already in the list (both
+  // points within kSamePairPx) are not added twice.
+  const std::span<const Correspondence> marked = owner_.pairs().correspondences();
+  std::vector<Correspondence> fresh;
+  for (const Correspondence& pair : result.pairs) {
+    const bool known = std::any_of(marked.begin(), marked.end(), [&](const Correspondence& m) {
+      return std::abs(m.x0 - pair.x0) <= kSamePairPx && std::abs(m.y0 - pair.y0) <= kSamePairPx &&
+             std::abs(m.x1 - pair.x1) <= kSamePairPx && std::abs(m.y1 - pair.y1) <= kSamePairPx;
+    });
+    if (!known) fresh.push_back(pair);
+  }
+  owner_.pairs().append(fresh);
+  logLine(
+      automaticPairsLogText(static_cast<int>(fresh.size()), result.matches, result.milliseconds));
   for (int side = 0; side < 2; ++side) {
     if (CameraWnd* window = owner_.cameraWindow(side)) window->invalidate();
   }
@@ -185,8 +222,9 @@ void VisionViews::showRectified() {
     logLine("Rectified view: " + result.message);
     return;
   }
-  const Rectification r = result.rectification;
-  rectification_ = r;
+  rectification_ = result.rectification;
+  const Rectification r = shownScale(result.rectification);
+  shown_ = r;
   size0_ = size0;
   size1_ = size1;
   auto warp0 = std::make_shared<const RectifyingWarp>(r, 0, size0);
@@ -207,12 +245,14 @@ void VisionViews::showRectified() {
   char text[160];
   std::snprintf(text,
                 sizeof text,
-                "Rectified view: %d x %d from %zu inlier pairs, disparities %.1f to %.1f px",
-                r.width,
-                r.height,
+                "Rectified view: %d x %d from %zu inlier pairs, disparities %.1f to %.1f px, "
+                "shown at %.2f",
+                rectification_->width,
+                rectification_->height,
                 inliers.size(),
-                r.minDisparity,
-                r.maxDisparity);
+                rectification_->minDisparity,
+                rectification_->maxDisparity,
+                static_cast<double>(r.width) / rectification_->width);
   logLine(text);
   frameShown();  // the first picture at once, also while the cameras are paused
 }
@@ -222,16 +262,19 @@ void VisionViews::showDisparity() {
     logLine("Disparity view: rectify first with R");
     return;
   }
-  auto matcher = std::make_shared<DisparityMatcher>(*rectification_, size0_, size1_);
-  auto window = std::make_unique<LiveViewWnd>(
-      "Disparity Display",
-      kViewX + 2 * rectification_->width < 1800 ? kViewX + 2 * rectification_->width : kViewX,
-      kViewY,
-      rectification_->width,
-      rectification_->height,
-      [matcher](const Image& frame0, const Image& frame1) {
-        return colourDisparity(matcher->compute(frame0, frame1));
-      });
+  // Matched at the size shown: the map lines up with the rectified view, and fewer pixels
+  // keep it live.
+  const Rectification& r = shown_;
+  auto matcher = std::make_shared<DisparityMatcher>(r, size0_, size1_);
+  auto window =
+      std::make_unique<LiveViewWnd>("Disparity Display",
+                                    std::max(0, kScreenRight - r.width),
+                                    kDisparityY,
+                                    r.width,
+                                    r.height,
+                                    [matcher](const Image& frame0, const Image& frame1) {
+                                      return colourDisparity(matcher->compute(frame0, frame1));
+                                    });
   {
     std::lock_guard lock(liveMutex_);
     disparityWnd_ = std::move(window);

@@ -4,7 +4,8 @@
 //   A  copies both frames and searches them for automatic pairs (vision/AutomaticPairs.h) on
 //      a thread of its own, logging "Automatic pairs: searching ..." at once; when the search
 //      is done it posts kAutomaticPairsDone to the owner's view window, whose handler calls
-//      finishAutomaticPairs(): the verified pairs are appended as one bulk step and
+//      finishAutomaticPairs(): the verified pairs not already marked (both points within
+//      1 px of a marked pair's) are appended as one bulk step and
 //      "Automatic pairs: K added from M matches in T ms" is logged (or why none were). A
 //      while a search runs, or without a frame in both windows, logs why and does nothing.
 //   R  rectifies (vision/Rectification.h) from F and its inlier pairs: the last accurate
@@ -12,9 +13,10 @@
 //      within 1 px (Sampson) of F. Refused with a log line "Rectified view: " reason when
 //      there is no F, no frame or F cannot be rectified. Otherwise a "Rectified Display"
 //      window shows both rectified frames side by side, (0) left, with horizontal guide lines
-//      every kGuideSpacing rows, live.
+//      every kGuideSpacing rows, live; scaled down to fit the screen (shownScale).
 //   D  after R: a "Disparity Display" window shows the semi-global matching of the live
-//      frames (vision/Disparity.h), colour-mapped, invalid pixels black.
+//      frames (vision/Disparity.h) at the rectified view's size, colour-mapped, invalid
+//      pixels black.
 // The live windows render on worker threads that take only the newest frame pair
 // (LatestPairWorker.h): the UI thread never waits for a render. Closing a live window stops
 // its worker; pressing the key again opens a fresh one.
@@ -89,8 +91,9 @@ class VisionViews {
   void showDisparity();  // D
   void frameShown();     // capture threads
 
-  // The rectification of the last R that succeeded.
+  // The rectification of the last R that succeeded, and as the views show it.
   const std::optional<Rectification>& rectification() const { return rectification_; }
+  const Rectification& shown() const { return shown_; }
   LiveViewWnd* rectifiedWindow() const { return rectifiedWnd_.get(); }
   LiveViewWnd* disparityWindow() const { return disparityWnd_.get(); }
 
@@ -102,12 +105,17 @@ class VisionViews {
   std::thread search_;
   AutomaticPairsResult found_;  // written by search_, read after joining it
   std::optional<Rectification> rectification_;
+  Rectification shown_;
   PictureSize size0_;
   PictureSize size1_;
   std::mutex liveMutex_;  // guards the two window pointers against frameShown()
   std::unique_ptr<LiveViewWnd> rectifiedWnd_;
   std::unique_ptr<LiveViewWnd> disparityWnd_;
 };
+
+// `r` scaled down (rows kept rows) so that both pictures side by side fit the screen; `r`
+// itself when it fits.
+Rectification shownScale(const Rectification& r);
 
 // Both rectified frames side by side (frame 0 left) with guide rows every kGuideSpacing
 // pixels; nullptr when a frame is not of its warp's size.

@@ -72,7 +72,7 @@ for path in ("rect0.png", "rect1.png"):
 assert png_header("disp.png") == (rect["width"], rect["height"], 8, 2), png_header("disp.png")
 assert png_header("disp-raw.png") == (rect["width"], rect["height"], 16, 0), png_header("disp-raw.png")
 valid = float(re.search(r"valid at ([\d.]+)%", open("disp.txt").read()).group(1))
-assert valid >= 60, "only %.1f%% valid" % valid
+assert valid >= 50, "only %.1f%% valid" % valid
 print("pairs %s, rows %.3f px apart (median), %.1f%% valid disparities" % (sys.argv[1], dy[len(dy) // 2], valid))
 PY
 
