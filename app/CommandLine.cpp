@@ -36,6 +36,13 @@ const char* bindingsHelp() {
 
 Closing any camera window or "Ball Display" (or Ctrl+C) ends the program and saves the
 calibration and the marked pairs to cams.conf, if that file exists in the working directory.
+
+With --assist, in the camera windows:
+  Ctrl+S         export the pairs and F to epipolar-session.json and
+                 epipolar-calibration.yaml in the working directory (no snapshot;
+                 nor for Shift, Ctrl or any key pressed with Ctrl)
+At the end, pairs and calibrations not yet exported are saved to epipolar-session.json.
+"Ball Display" fits the balls' depths into the view and numbers them.
 )help";
 }
 
@@ -77,6 +84,13 @@ CommandLineResult parseCommandLine(int argc,
                    line.options.assist,
                    "assisted mode: aids to marking, calibrating and matching (without it, the "
                    "classic program)");
+  CLI::Option* pairsOption =
+      app.add_option("--pairs",
+                     line.options.pairsFile,
+                     "with --assist: append the pairs of FILE after the start-up questions (pair "
+                     "text 'x0 y0 x1 y1', a session JSON, or a cams.conf); its F is not used")
+          ->type_name("FILE")
+          ->needs(assistOption);
   virtualOption->excludes(sourceOption)->excludes(imagesOption);
   sourceOption->excludes(imagesOption);
 
@@ -96,7 +110,8 @@ CommandLineResult parseCommandLine(int argc,
                                 imagesOption,
                                 printRigOption,
                                 listDevicesOption,
-                                assistOption}) {
+                                assistOption,
+                                pairsOption}) {
       command->excludes(option);
     }
   }

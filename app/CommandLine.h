@@ -10,6 +10,7 @@
 //   --version, --help       print and end; --help also lists every mouse button and key
 // and the options of the run itself (ui/Options.h), which main hands to runEpipolar:
 //   --assist                the assisted mode
+//   --pairs FILE            with --assist: pairs to append at start
 // A subcommand runs instead of the program's windows and takes none of the options above:
 //   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h)
 //   pairs LEFT RIGHT ...    automatic pairs of two pictures (app/VisionCommands.h)

@@ -64,6 +64,11 @@ TEST(CommandLine, AssistGoesIntoTheRunsOptionsWithAnySource) {
   ASSERT_TRUE(parsed.result.options);
   EXPECT_EQ(parsed.result.options->source, CommandLine::Source::Virtual);
   EXPECT_TRUE(parsed.result.options->options.assist);
+  EXPECT_EQ(parsed.result.options->options.pairsFile, "");
+
+  Parsed withPairs = parse({"--assist", "--pairs", "pairs.txt"});
+  ASSERT_TRUE(withPairs.result.options);
+  EXPECT_EQ(withPairs.result.options->options.pairsFile, "pairs.txt");
 }
 
 TEST(CommandLine, HelpListsEveryMouseButtonAndKeyAndEndsWithZero) {
@@ -71,11 +76,11 @@ TEST(CommandLine, HelpListsEveryMouseButtonAndKeyAndEndsWithZero) {
   EXPECT_FALSE(parsed.result.options);
   EXPECT_EQ(parsed.result.exitStatus, 0);
   for (const char* needle :
-       {"--virtual",     "--source",    "--images",        "--print-rig",  "--list-devices",
-        "--version",     "--assist",    "assisted mode: ", "left click",   "right click",
-        "middle click",  "Left, Right", "1 ... 9",         "\n  C ",       "\n  E ",
-        "\n  P ",        "\n  X ",      "any other key",   "Ball Display", "cams.conf",
-        "\n  calibrate "}) {
+       {"--virtual",   "--source",      "--images",    "--print-rig",     "--list-devices",
+        "--version",   "--assist",      "--pairs",     "assisted mode: ", "left click",
+        "right click", "middle click",  "Left, Right", "1 ... 9",         "\n  C ",
+        "\n  E ",      "\n  P ",        "\n  X ",      "any other key",   "Ball Display",
+        "cams.conf",   "\n  calibrate "}) {
     EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle;
   }
 }
@@ -93,6 +98,7 @@ TEST(CommandLine, UsageErrorsAreRefusedWithANonZeroStatus) {
         std::vector<const char*>{"--virtual", "--source", "videotestsrc"},
         std::vector<const char*>{"--source", "a", "--images", "l.png", "r.png"},
         std::vector<const char*>{"--no-such-option"},
+        std::vector<const char*>{"--pairs", "pairs.txt"},  // only with --assist
         std::vector<const char*>{"stray"}}) {
     Parsed parsed = parse(args);
     EXPECT_FALSE(parsed.result.options) << args[0];

@@ -2,11 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
+#include "fileio/SaveFile.h"
 #include "geometry/MatchSearch.h"
 #include "imaging/EdgePicture.h"
 #include "log/DebugStream.h"
+#include "session/CalibrationYaml.h"
+#include "session/PairReader.h"
 #include "settings/Calibration.h"
 #include "ui/BallView.h"
 
@@ -20,6 +29,47 @@ void logPoint(std::size_t i, const Correspondence& point) {
               << ", " << point.y1 << ")";
   DebugStream.put('\n');
   DebugStream.flush();
+}
+
+// F as the session files hold it; an F that is not 3 x 3 (never kept by the calibration owner)
+// reads as zeros.
+Matrix3x3 matrix3x3(const Matrix& F) {
+  Matrix3x3 values{};
+  if (F.rows() == 3 && F.cols() == 3) std::copy(F.data(), F.data() + values.size(), values.begin());
+  return values;
+}
+
+std::string pairCount(std::size_t count) {
+  if (count == 0) return "no pairs";
+  return std::to_string(count) + (count == 1 ? " pair" : " pairs");
+}
+
+// Saves a whole file of the assisted mode as cams.conf is saved, waiting for the disk; false
+// and the reason logged when it fails.
+bool writeSessionFile(const char* name, const std::string& bytes) {
+  if (saveFile(name, bytes, Sync::kYes)) return true;
+  logLine(std::string("Could not write ") + name + ": " + std::strerror(errno));
+  return false;
+}
+
+// The exit save is not asked for and may hold less than an epipolar-session.json it did not
+// write (an earlier run's export with more pairs, or its F): that file's bytes go to
+// epipolar-session.previous.json first. False, with the reason logged, when they cannot be
+// read or kept; the caller then leaves the file alone.
+bool keepEarlierSessionFile() {
+  std::error_code error;
+  if (!std::filesystem::exists(kSessionFileName, error)) return true;
+  errno = 0;
+  std::ifstream in(kSessionFileName, std::ios::binary);
+  std::ostringstream bytes;
+  if (!in || !(bytes << in.rdbuf()) || in.bad()) {
+    logLine(std::string("Could not read ") + kSessionFileName + ": " +
+            (errno != 0 ? std::strerror(errno) : "read error") + "; the edits are not saved");
+    return false;
+  }
+  if (!writeSessionFile(kSessionBackupFileName, bytes.str())) return false;
+  logLine(std::string("Kept the earlier ") + kSessionFileName + " as " + kSessionBackupFileName);
+  return true;
 }
 
 }  // namespace
@@ -37,6 +87,8 @@ StereoApp::StereoApp(Camera* camera0,
 
   restoreMatrix();
   restorePoints();
+  if (options.assist && !options.pairsFile.empty()) importPairs(options.pairsFile);
+  markExported();
   if (calibration().calibrated()) {
     messageBox(hwnd,
                "Use middle click to set the balls, orange then green.\n"
@@ -88,6 +140,18 @@ void StereoApp::restorePoints() {
   if (answer == IDYES) pairs().append(stored);
 }
 
+void StereoApp::importPairs(const std::string& path) {
+  const PairFile file = readPairFile(path);
+  if (!file.ok()) {
+    logLine(file.error);
+    return;
+  }
+  // F is estimated again from the pairs by C: an F in the file may belong to other pairs.
+  addPairs(file.session.pairs,
+           path,
+           file.session.F ? "its F is not used: press C to calibrate" : std::string());
+}
+
 void StereoApp::stopCameras() {
   for (CameraWnd* window : {cameraWnd0.get(), cameraWnd1.get()}) {
     if (window != nullptr) window->stopCamera();
@@ -101,6 +165,7 @@ void StereoApp::exitEarly(int status) {
 
 StereoApp::~StereoApp() {
   saveCalibration();
+  saveUnexportedEdits();
   // No frame may arrive while, or after, a window is deleted.
   stopCameras();
   vision.reset();  // stops the live views' workers and waits for a running search
@@ -116,6 +181,56 @@ void StereoApp::saveCalibration() {
   writeCalibration(
       settings, calibration().calibrated(), calibration().fundamental(), pairs().correspondences());
   settings.save();
+}
+
+void StereoApp::markExported() {
+  exportedPairsRevision_ = pairs().revision();
+  exportedCalibrations_ = calibrations_;
+}
+
+Session StereoApp::session() const {
+  std::optional<Matrix3x3> F;
+  if (calibration().calibrated()) F = matrix3x3(calibration().fundamental());
+  std::array<SessionCamera, 2> cameras;
+  for (int side : {0, 1}) {
+    CameraWnd* window = cameraWindow(side);
+    if (window == nullptr) continue;
+    SessionCamera& camera = cameras[static_cast<std::size_t>(side)];
+    if (window->camera->deviceEntry != nullptr) camera.name = window->camera->deviceEntry->name;
+    window->frameSize(camera.width, camera.height);
+  }
+  const std::optional<Session>& fitted = calibration().lastAccurate();
+  return sessionSnapshot(pairs().correspondences(), F, fitted ? &*fitted : nullptr, cameras);
+}
+
+void StereoApp::exportSession() {
+  const Session now = session();
+  const bool written = writeSessionFile(kSessionFileName, sessionJson(now));
+  if (written) {
+    sessionFileWritten_ = true;
+    logLine("Exported " + pairCount(now.pairs.size()) + (now.F ? " with F" : " without F") +
+            " to " + kSessionFileName);
+    markExported();
+  }
+  if (!now.F) {
+    logLine(std::string(kCalibrationFileName) + " not written: no F in use yet");
+  } else if (writeSessionFile(kCalibrationFileName, calibrationYaml(*now.F))) {
+    logLine(std::string("Exported F to ") + kCalibrationFileName);
+  }
+}
+
+void StereoApp::saveUnexportedEdits() {
+  if (editsSaved_ || !options().assist) return;
+  editsSaved_ = true;
+  if (pairs().revision() == exportedPairsRevision_ && calibrations_ == exportedCalibrations_) {
+    return;
+  }
+  if (!sessionFileWritten_ && !keepEarlierSessionFile()) return;
+  const Session now = session();
+  if (writeSessionFile(kSessionFileName, sessionJson(now))) {
+    logLine(std::string("Saved the edits not yet exported to ") + kSessionFileName + " (" +
+            pairCount(now.pairs.size()) + ")");
+  }
 }
 
 bool StereoApp::show(bool visible) {
@@ -169,7 +284,13 @@ void StereoApp::cameraFrameShown() {
   if (vision) vision->frameShown();
 }
 
-void StereoApp::drawScene() { drawBallScene(balls().trackedPoints(), balls().pointSize()); }
+void StereoApp::drawScene() {
+  if (options().assist) {
+    drawFittedBallScene(balls().trackedPoints(), balls().pointSize(), ballText_);
+  } else {
+    drawBallScene(balls().trackedPoints(), balls().pointSize());
+  }
+}
 
 void StereoApp::addClick(CameraWnd* window, double x, double y) {
   if (!pairs().click(window->side(), {x, y})) return;
@@ -186,10 +307,21 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   }
 }
 
+void StereoApp::addPairs(std::span<const Correspondence> added,
+                         const std::string& origin,
+                         const std::string& note) {
+  pairs().append(added);
+  logLine("Added " + pairCount(added.size()) + " from " + origin + " (" +
+          std::to_string(pairs().correspondences().size()) + " in all)" +
+          (note.empty() ? "" : "; " + note));
+}
+
 void StereoApp::calibrate() {
-  calibration().calibrate(
-      pairs().correspondences(),
-      options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic);
+  if (calibration().calibrate(
+          pairs().correspondences(),
+          options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic)) {
+    ++calibrations_;
+  }
 }
 
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {

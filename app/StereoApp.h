@@ -14,27 +14,54 @@
 //      epipoles take the stored matrix whatever the answer; Yes also sets `calibrated`;
 //   5. the stored points, if "hasPoints" of Cam0 is set: a "Point i: (x0, y0) = (x1, y1)" line
 //      each, then "Use the points restored from file?" (caption "Use data?"); Yes keeps them;
-//   6. when calibrated, the "Instructions" box;
-//   7. the camera window titles get "(0) " and "(1) " in front.
+//   6. with --assist and --pairs FILE, the file's pairs (read by session/PairReader.h) appended
+//      as one bulk step (addPairs); a bad file logs the reader's one-line message and adds
+//      nothing, and the run goes on;
+//   7. when calibrated, the "Instructions" box;
+//   8. the camera window titles get "(0) " and "(1) " in front.
 // Cancel on either question ends the process with status 0 and saves nothing.
 //
 // Every early end stops the cameras started so far first, so no capture thread delivers,
 // logs or repaints while the process winds down.
 //
 // Destruction saves once: matrixStored, the mat keys when calibrated and the points (see
-// settings/Calibration.h), then stops both cameras, then deletes the windows.
+// settings/Calibration.h); with --assist, then the exit save of the edits not yet exported
+// (saveUnexportedEdits); then it stops both cameras and deletes the windows.
+//
+// The assisted mode's files (app/SessionExport.h): Ctrl+S (exportSession) writes
+// epipolar-session.json and epipolar-calibration.yaml with the careful save (fileio/SaveFile.h,
+// synced), logging per file
+//   "Exported 12 pairs with F to epipolar-session.json"  ("without F" while none is in use)
+//   "Exported F to epipolar-calibration.yaml"
+//   "epipolar-calibration.yaml not written: no F in use yet"
+//   "Could not write <file>: <reason>"
+// An edit is any change of the pairs (a completed click pair, a bulk addition, any later pair
+// operation) and any calibration (C) since start or since the last export whose session file
+// was written. At exit, edits not yet exported are saved to epipolar-session.json alone, logged
+// "Saved the edits not yet exported to epipolar-session.json (12 pairs)"; without edits nothing
+// is written. An epipolar-session.json this run did not export (an earlier run's) is first
+// copied to epipolar-session.previous.json, logged
+//   "Kept the earlier epipolar-session.json as epipolar-session.previous.json"
+// and when it cannot be read or copied it stays as it is and the edits are not saved (the
+// reason logged). What the start brought (restored points, the --pairs file) is no edit: it is in
+// its files already.
 //
 // Threads: UI thread only, except what CameraWndOwner names.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
+#include "app/SessionExport.h"
 #include "capture/Camera.h"
 #include "settings/ConfigFile.h"
 #include "ui/CameraWnd.h"
 #include "ui/CameraWndOwner.h"
+#include "ui/GLText.h"
 #include "ui/GLWnd.h"
 #include "ui/ImageWnd.h"
 #include "ui/VisionViews.h"
@@ -54,12 +81,16 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // Keys of the view: Left adds 0.005 to pointSize, Right subtracts it, P toggles paused.
   // kAutomaticPairsDone ends an automatic pairs search (VisionViews).
   LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
-  // The balls, nearest last (ui/BallView.h).
+  // The balls, nearest last (ui/BallView.h); with --assist fitted into the view and numbered.
   void drawScene() override;
 
   CameraWnd* cameraWindow(int side) const override;
   void addClick(CameraWnd* window, double x, double y) override;
+  void addPairs(std::span<const Correspondence> pairs,
+                const std::string& origin,
+                const std::string& note) override;
   void calibrate() override;
+  void exportSession() override;
   ImagePosition findMatch(CameraWnd* window, double x, double y) override;
   void detectEdges(const Image& frame, bool show, int index) override;
   void invalidateView() override { invalidate(); }
@@ -73,6 +104,11 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // Writes the calibration keys into `settings` and saves the file. Runs once; later calls do
   // nothing. The destructor calls it.
   void saveCalibration();
+  // With --assist: writes epipolar-session.json when there are edits not yet exported. Runs
+  // once; later calls do nothing. The destructor calls it.
+  void saveUnexportedEdits();
+  // The session as Ctrl+S would write it now.
+  Session session() const;
 
   // Camera windows (0) and (1).
   std::unique_ptr<CameraWnd> cameraWnd0;
@@ -87,11 +123,24 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   std::unique_ptr<CameraWnd> makeCameraWindow(Camera* camera, int side, int x, int y);
   void restoreMatrix();
   void restorePoints();
+  // --pairs: the file's pairs as one bulk addition.
+  void importPairs(const std::string& path);
+  // Records the present pairs and calibrations as exported.
+  void markExported();
   // Stops every camera started so far and ends the process with `status`, saving nothing.
   [[noreturn]] void exitEarly(int status);
   void stopCameras();
 
   bool saved_ = false;
+  bool editsSaved_ = false;
+  // Whether this run has written epipolar-session.json (an export).
+  bool sessionFileWritten_ = false;
+  // Calibrations run so far, and the counts of the last export (see saveUnexportedEdits).
+  std::uint64_t calibrations_ = 0;
+  std::uint64_t exportedPairsRevision_ = 0;
+  std::uint64_t exportedCalibrations_ = 0;
+  // The numbers of the assisted "Ball Display".
+  GLText ballText_;
 };
 
 }  // namespace epipolar

@@ -34,6 +34,7 @@
 #include "capture/testing/RigJunctions.h"
 #include "geometry/MatchSearch.h"
 #include "geometry/PreciseClick.h"
+#include "geometry/ZnccInternal.h"
 #include "geometry/ZnccSearch.h"
 #include "geometry/testing/StereoPair.h"
 #include "log/DebugStream.h"
@@ -153,6 +154,20 @@ void runRigSearch(benchmark::State& state, const Clicks* rig) {
   }
 }
 
+// The same without ranking the places by their surroundings (what that ranking costs), and
+// with a 27x27 search after an uncertain answer (what that would cost).
+void runRigSearchSettings(benchmark::State& state, const Clicks* rig, int reach, int wider) {
+  detail::ZnccSettings settings;
+  settings.contextReach = reach;
+  settings.uncertainWindow = wider;
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const RigLandmark& l = rig->landmarks[k++ % rig->landmarks.size()];
+    benchmark::DoNotOptimize(detail::searchZncc(
+        *rig->frames[0], *rig->frames[1], {l.x0, l.y0}, rig->F, kBand, settings));
+  }
+}
+
 void runSnap(benchmark::State& state, const Clicks* clicks) {
   std::size_t k = 0;
   for (auto _ : state) {
@@ -257,6 +272,13 @@ int main(int argc, char** argv) {
           9);
   }
   timed(benchmark::RegisterBenchmark("zncc_rig", runRigSearch, &clicks), 42, 9);
+  timed(benchmark::RegisterBenchmark("zncc_rig_windows_only", runRigSearchSettings, &clicks, 0, 0),
+        42,
+        9);
+  timed(benchmark::RegisterBenchmark(
+            "zncc_rig_wider_when_uncertain", runRigSearchSettings, &clicks, 20, 27),
+        42,
+        9);
   timed(benchmark::RegisterBenchmark("click_snap", runSnap, &clicks), 200, 9);
   timed(benchmark::RegisterBenchmark("click_match", runMatchClick, &clicks), 200, 9);
   timed(benchmark::RegisterBenchmark("corner_subpix", runCornerSubPix, &clicks), 200, 9);
@@ -284,6 +306,13 @@ int main(int argc, char** argv) {
   }
   if (const double rig = reporter.medianMs("zncc_rig"); rig > 0) {
     bench::printResult("zncc_search_rig_640x480", rig, "ms", "value<=2");
+    if (const double alone = reporter.medianMs("zncc_rig_windows_only"); alone > 0) {
+      bench::printResult("zncc_search_rig_vs_windows_only", rig, "ms", alone, alone / rig, "-");
+    }
+    if (const double wider = reporter.medianMs("zncc_rig_wider_when_uncertain"); wider > 0) {
+      bench::printResult(
+          "zncc_search_rig_wider_when_uncertain", wider, "ms", rig, rig / wider, "-");
+    }
   }
   const double snap = reporter.medianMs("click_snap"), match = reporter.medianMs("click_match");
   const double subpix = reporter.medianMs("corner_subpix");

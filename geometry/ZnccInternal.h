@@ -21,8 +21,11 @@ namespace epipolar::detail {
 struct ZnccSettings {
   int windowSize = kZnccWindowSize;  // odd; the half-size is windowSize / 2
   bool colour = false;
-  int largestWindow = 39;  // a flat window grows up to this size
-  int peaks = 6;           // places compared again with warped windows (0: none)
+  int largestWindow = 39;   // a flat window grows up to this size
+  int peaks = 6;            // places compared again with warped windows (0: none)
+  int contextReach = 20;    // pixels of surroundings that rank the warped places (0: none)
+  int contextStep = 2;      // pixels between the context window's samples
+  int uncertainWindow = 0;  // an uncertain match is searched again with this window (0: not)
 };
 
 // Window growth: steps of 6 px until the deviation reaches kWantedDeviation grey levels.
@@ -39,6 +42,13 @@ inline constexpr double kDecisiveNextShare = 0.8;
 inline constexpr double kWarpStretch = 1.19;
 inline constexpr double kWarpShear = 0.3;
 inline constexpr double kWarpGain = 0.25;
+// The context window (ZnccSearch.h, "Look-alikes") reaches contextReach pixels from the point
+// and is compared on samples smoothed by the binomial [1 2 1] / 4 in x and y, every
+// contextStep pixels: a 41x41 surrounding costs 21x21 samples. Its score counts only where
+// at least half of its samples lie in both pictures. Only places whose warped score is within
+// kContextGap of the best are ranked so: on the real pictures measured, leaving the others out
+// changed no match by more than 2 px, and saves about a third of the ranking's time.
+inline constexpr double kContextGap = 0.2;
 
 // A window below this standard deviation (grey levels, per channel on average) has no
 // structure to match: sensor noise alone is about 1 to 2 grey levels.

@@ -338,6 +338,36 @@ class SamplePatch {
           values_[index(c, x0_ + x, y0_ + y)] = sampleAt(image, x0_ + x, y0_ + y, c, colour);
   }
 
+  // Replaces every sample by the binomial [1 2 1] / 4 average along x and then along y (the
+  // patch's edge samples repeated), so that samples taken two pixels apart do not alias.
+  void smooth() {
+    std::vector<float> line;
+    const std::size_t plane = static_cast<std::size_t>(width_) * height_;
+    for (std::size_t first = 0; first < values_.size(); first += plane) {
+      float* p = values_.data() + first;
+      for (int y = 0; y < height_; ++y) {
+        float* row = p + static_cast<std::size_t>(y) * width_;
+        line.assign(row, row + width_);
+        for (int x = 0; x < width_; ++x) {
+          row[x] = 0.25f *
+                   (line[std::max(x - 1, 0)] + 2.0f * line[x] + line[std::min(x + 1, width_ - 1)]);
+        }
+      }
+      line.resize(height_);
+      for (int x = 0; x < width_; ++x) {
+        for (int y = 0; y < height_; ++y) line[y] = p[static_cast<std::size_t>(y) * width_ + x];
+        for (int y = 0; y < height_; ++y) {
+          p[static_cast<std::size_t>(y) * width_ + x] =
+              0.25f *
+              (line[std::max(y - 1, 0)] + 2.0f * line[y] + line[std::min(y + 1, height_ - 1)]);
+        }
+      }
+    }
+  }
+
+  bool contains(int x, int y) const {
+    return x >= x0_ && y >= y0_ && x < x0_ + width_ && y < y0_ + height_;
+  }
   // True when the pixels x0..x1, y0..y1 all lie in the patch.
   bool covers(int xa, int ya, int xb, int yb) const {
     return xa >= x0_ && ya >= y0_ && xb < x0_ + width_ && yb < y0_ + height_;
@@ -476,6 +506,80 @@ ZnccTemplate warpedTemplate(const SamplePatch& a,
   return t;
 }
 
+// The context window: the source's surroundings out to settings.contextReach pixels, sampled
+// every contextStep pixels, seen through the same affine map as warpedTemplate. Samples that
+// fall outside A (outside `a`) are NaN and left out of the comparison.
+struct ContextWindow {
+  int n = 0;     // sample offsets from -n to n in each direction
+  int step = 1;  // pixels between samples
+  int channels = 1;
+  std::vector<float> values;  // [c][v + n][u + n]
+};
+
+ContextWindow contextWindow(const SamplePatch& a,
+                            ImagePosition x0,
+                            const ZnccSettings& settings,
+                            const LineFrames& f,
+                            double s,
+                            double k) {
+  ContextWindow w;
+  w.step = std::max(settings.contextStep, 1);
+  w.n = settings.contextReach / w.step;
+  w.channels = channelCount(settings);
+  const int side = 2 * w.n + 1;
+  const std::size_t plane = static_cast<std::size_t>(side) * side;
+  w.values.resize(w.channels * plane);
+  for (int v = -w.n, i = 0; v <= w.n; ++v) {
+    for (int u = -w.n; u <= w.n; ++u, ++i) {
+      const double du = u * w.step, dv = v * w.step;
+      const double alpha = du * f.t1[0] + dv * f.t1[1], beta = du * f.n1[0] + dv * f.n1[1];
+      const double across = beta / f.sigma, along = (alpha - k * across) / s;
+      const double x = x0.x + along * f.t0[0] + across * f.n0[0];
+      const double y = x0.y + along * f.t0[1] + across * f.n0[1];
+      for (int c = 0; c < w.channels; ++c)
+        w.values[c * plane + i] = static_cast<float>(a.interpolated(c, x, y));
+    }
+  }
+  return w;
+}
+
+// ZNCC of the context window with B's samples around pixel (x, y), over the samples that lie
+// in both pictures: NaN when fewer than half of them do, or when either side is flat there.
+double contextScore(const ContextWindow& w, const SamplePatch& b, int x, int y) {
+  const int side = 2 * w.n + 1;
+  const std::size_t plane = static_cast<std::size_t>(side) * side;
+  double cross = 0.0, variance0 = 0.0, variance1 = 0.0;
+  std::size_t used = 0;
+  for (int c = 0; c < w.channels; ++c) {
+    double s0 = 0, s1 = 0, s00 = 0, s11 = 0, s01 = 0;
+    std::size_t count = 0;
+    const float* values = w.values.data() + c * plane;
+    for (int v = -w.n, i = 0; v <= w.n; ++v) {
+      for (int u = -w.n; u <= w.n; ++u, ++i) {
+        const int px = x + u * w.step, py = y + v * w.step;
+        if (std::isnan(values[i]) || !b.contains(px, py)) continue;
+        const double p = values[i], q = b.at(c, px, py);
+        s0 += p;
+        s1 += q;
+        s00 += p * p;
+        s11 += q * q;
+        s01 += p * q;
+        ++count;
+      }
+    }
+    if (count == 0) continue;
+    cross += s01 - s0 * s1 / count;
+    variance0 += s00 - s0 * s0 / count;
+    variance1 += s11 - s1 * s1 / count;
+    used += count;
+  }
+  const double flat = static_cast<double>(used) * kFlatDeviation * kFlatDeviation;
+  if (2 * used < w.channels * plane || !(variance0 > flat) || !(variance1 > flat)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return cross / std::sqrt(variance0 * variance1);
+}
+
 struct Peak {
   double score;
   int x, y;
@@ -510,6 +614,7 @@ std::vector<Peak> bestPeaks(const Plan& plan,
 struct WarpedPeak {
   double score = -std::numeric_limits<double>::infinity();
   int x = 0, y = 0;
+  double rank = 0.0;  // score, plus the context score when every place has one
   std::array<std::array<double, 3>, 3> around{};  // scores of the best warp around (x, y)
 };
 
@@ -560,14 +665,58 @@ WarpedPeak warpedPeak(const SamplePatch& sourcePatch,
   return best;
 }
 
-}  // namespace
+// Look-alikes: windows along the line that agree as well as the true match's (bricks, window
+// panes, an edge along the line) mostly differ in their wider surroundings. Each warped place
+// gets the context score of its surroundings, best over the coarse warps, and ranks by the
+// sum of its window score and that context score. Places more than kContextGap below the best
+// warped score are left out. When some place has no context score (its
+// surroundings leave a picture, or are flat), the window scores alone decide, so that places
+// are compared alike.
+void rankByContext(const Image& a,
+                   const Image& b,
+                   ImagePosition source,
+                   const Matrix3x3& M,
+                   const ZnccSettings& settings,
+                   std::vector<WarpedPeak>& warped) {
+  const int reach = settings.contextReach;
+  const int channels = channelCount(settings);
+  // As for the warped windows, the most distorted coarse warp stays within 4 reach.
+  SamplePatch around(
+      a, nearestPixel(source.x), nearestPixel(source.y), 4 * reach + 2, channels, settings.colour);
+  around.smooth();
+  std::vector<double> context(warped.size());
+  double top = -std::numeric_limits<double>::infinity();
+  for (const WarpedPeak& w : warped) top = std::max(top, w.score);
+  for (std::size_t i = 0; i < warped.size(); ++i) {
+    const WarpedPeak& w = warped[i];
+    if (!std::isfinite(w.score) || w.score < top - kContextGap) {
+      context[i] = -std::numeric_limits<double>::infinity();
+      continue;
+    }
+    const LineFrames frames = lineFrames(M, source, w.x, w.y);
+    SamplePatch patch(b, w.x, w.y, reach + 1, channels, settings.colour);
+    patch.smooth();
+    double best = -std::numeric_limits<double>::infinity();
+    for (const double s : {1.0 / kWarpStretch, 1.0, kWarpStretch}) {
+      for (const double k : {-kWarpShear, 0.0, kWarpShear}) {
+        const double score =
+            contextScore(contextWindow(around, source, settings, frames, s, k), patch, w.x, w.y);
+        if (score > best) best = score;
+      }
+    }
+    if (!std::isfinite(best)) return;
+    context[i] = best;
+  }
+  for (std::size_t i = 0; i < warped.size(); ++i) warped[i].rank = warped[i].score + context[i];
+}
 
-ZnccMatch searchZncc(const Image& a,
-                     const Image& b,
-                     ImagePosition source,
-                     const Matrix3x3& M,
-                     double band,
-                     const ZnccSettings& settings) {
+// The search with one window size (grown where flat).
+ZnccMatch searchWithWindow(const Image& a,
+                           const Image& b,
+                           ImagePosition source,
+                           const Matrix3x3& M,
+                           double band,
+                           const ZnccSettings& settings) {
   const ZnccMatch nothing;
   if (!(band > 0.0) || !std::isfinite(band) || !std::isfinite(source.x) ||
       !std::isfinite(source.y) || b.width <= 0 || b.height <= 0) {
@@ -685,9 +834,13 @@ ZnccMatch searchZncc(const Image& a,
         next = std::max(next, peak.score);
       }
     }
+    for (WarpedPeak& w : warped) w.rank = w.score;
+    if (settings.contextReach > 0 && warped.size() > 1) {
+      rankByContext(a, b, source, M, chosen, warped);
+    }
     std::size_t winner = 0;
     for (std::size_t i = 1; i < warped.size(); ++i)
-      if (warped[i].score > warped[winner].score) winner = i;
+      if (warped[i].rank > warped[winner].rank) winner = i;
     if (std::isfinite(warped[winner].score)) {
       for (std::size_t i = 0; i < warped.size(); ++i)
         if (i != winner) next = std::max(next, warped[i].score);
@@ -713,6 +866,33 @@ ZnccMatch searchZncc(const Image& a,
   match.uncertain =
       cut || match.score < kZnccMinScore || match.next > kZnccMaxNextShare * match.score;
   return match;
+}
+
+}  // namespace
+
+ZnccMatch searchZncc(const Image& a,
+                     const Image& b,
+                     ImagePosition source,
+                     const Matrix3x3& M,
+                     double band,
+                     const ZnccSettings& settings) {
+  const ZnccMatch first = searchWithWindow(a, b, source, M, band, settings);
+  if (!first.found || !first.uncertain || settings.uncertainWindow <= settings.windowSize) {
+    return first;
+  }
+  // A wider window takes in more of the surroundings, which tells look-alikes apart and
+  // gives smooth and edge-like places a sharper peak; it blurs the match where the views
+  // differ in perspective, so it is asked only when the first answer is uncertain, and its
+  // answer counts only when it is certain. It costs about three first passes, so it is off
+  // by default (bench/README.md, ZNCC section).
+  ZnccSettings wider = settings;
+  wider.windowSize = settings.uncertainWindow;
+  wider.largestWindow = std::max(settings.largestWindow, settings.uncertainWindow);
+  // Its own window already takes in the surroundings: ranking by them changed nothing on the
+  // real pictures measured, and costs.
+  wider.contextReach = 0;
+  const ZnccMatch second = searchWithWindow(a, b, source, M, band, wider);
+  return second.found && !second.uncertain ? second : first;
 }
 
 }  // namespace detail

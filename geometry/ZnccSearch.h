@@ -20,8 +20,14 @@
 //    source window warped: the epipolar geometry fixes the line directions in both views and
 //    the spacing of neighbouring lines, and the stretch along the line (up to 1.3x either
 //    way) and the shear (up to 0.45) are searched, coarse then fine, at each place and its
-//    neighbours. The best warped comparison wins; its window is sampled around the source
-//    point itself.
+//    neighbours. Its window is sampled around the source point itself.
+//  - Look-alikes: when more than one place was compared again, each within 0.2 of the best
+//    warped score is ranked by that score plus the ZNCC of its wider surroundings (20 px
+//    around it, smoothed and sampled every 2 px, seen through each coarse warp, the best
+//    counting) with the source's surroundings: windows that agree as well as the true
+//    match's (bricks, window panes, an edge along the line) mostly differ there. Where some
+//    place's surroundings leave a picture or are flat, the warped scores alone rank. The best
+//    ranked place wins.
 //  - The best candidate is refined by the quadric fitted to the 3x3 scores around it.
 //  - Confidence: `score` is the best ZNCC; `next` is the best among places more than half a
 //    window (in x or y) from it, so another place along the line that looks alike. The match

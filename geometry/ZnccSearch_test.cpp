@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -153,6 +154,43 @@ TEST(ZnccSearch, FlatSurroundingsGrowTheWindow) {
   detail::ZnccSettings fixed;
   fixed.largestWindow = kZnccWindowSize;
   EXPECT_FALSE(detail::searchZncc(*a, *b, {70, 75.5}, horizontal, 20.0, fixed).found);
+}
+
+// A copy of the source's window pasted elsewhere on the line, into other surroundings, scores
+// higher than the true match (which carries a little noise): the window alone picks the copy;
+// the context of the surroundings picks the true match and reports the near tie; a wider
+// window asked for then, which takes in the copy's different surroundings, settles it.
+TEST(ZnccSearch, SurroundingsDecideBetweenLookAlikeWindows) {
+  const auto a = smoothTexture(320, 240, 0, 0);
+  const auto b = smoothTexture(320, 240, -20, 0);  // A's point p is B's p + (20, 0)
+  const ImagePosition source{100, 120}, copy{210, 120};
+  for (int y = 0; y < 240; ++y) {
+    for (int x = 0; x < 3 * 320; ++x) {
+      const int px = x / 3;
+      std::uint8_t& value = b->row(y)[x];
+      if (std::abs(px - copy.x) <= 9 && std::abs(y - copy.y) <= 9) {
+        value = a->row(y)[x - 3 * static_cast<int>(copy.x - source.x)];
+      } else {
+        value = static_cast<std::uint8_t>(std::clamp(
+            value + static_cast<int>(testing::textureHash(px, y, x % 3) % 17) - 8, 0, 255));
+      }
+    }
+  }
+  const Matrix3x3 horizontal = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+  const ZnccMatch match = searchZnccAlongLine(*a, *b, source, horizontal, 20.0);
+  ASSERT_TRUE(match.found);
+  EXPECT_NEAR(match.position.x, source.x + 20, 0.3);
+  EXPECT_NEAR(match.position.y, source.y, 0.3);
+  EXPECT_TRUE(match.uncertain);
+  detail::ZnccSettings settings;
+  settings.uncertainWindow = 27;
+  const ZnccMatch wider = detail::searchZncc(*a, *b, source, horizontal, 20.0, settings);
+  EXPECT_NEAR(wider.position.x, source.x + 20, 0.3);
+  EXPECT_FALSE(wider.uncertain);
+  settings.uncertainWindow = 0;
+  settings.contextReach = 0;
+  const ZnccMatch alone = detail::searchZncc(*a, *b, source, horizontal, 20.0, settings);
+  EXPECT_NEAR(alone.position.x, copy.x, 0.3);
 }
 
 // A pattern that repeats along the line has a second peak as high as the first.

@@ -9,8 +9,20 @@
 // tested: squares are drawn in ascending d, so a larger d (nearer the viewer) covers a
 // smaller one.
 //
-// BallSet and ballQuads are pure and need no GL; drawBallScene issues the fixed-function GL calls
-// and must run on the thread whose GL context is current (the UI thread).
+// The assisted view (--assist) fits the depths into the view instead: the described Z = d/100
+// puts a ball behind the eye once d exceeds 290 (the near plane is 0.1 in front of the eye),
+// which ordinary clicks do, so that view mostly stays black. The fit maps the smallest finite
+// d onto Z = kFitFarZ and the largest onto Z = kFitNearZ, linearly:
+//   Z = kFitFarZ + (kFitNearZ - kFitFarZ) * (d - dmin) / (dmax - dmin)
+// (Z = 0 when every d is the same), so the squares stay 2 to 4 units from the eye, where the
+// 45 degree field shows at least 0.83 units either side of the axis: the whole picture square
+// and its balls. X, Y, the colours and the draw order (ascending d) are as described; balls
+// whose d is not finite have no place in the range and are left out. Each square carries its
+// ball's number (1 for the first ball set), drawn at its top-right corner.
+//
+// BallSet, ballQuads and fittedBallQuads are pure and need no GL; the draw functions issue the
+// fixed-function GL calls and must run on the thread whose GL context is current (the UI
+// thread).
 #pragma once
 
 #include <span>
@@ -19,6 +31,7 @@
 
 #include "geometry/Matrix.h"
 #include "imaging/Colour.h"
+#include "ui/GLText.h"
 
 namespace epipolar {
 
@@ -34,6 +47,7 @@ struct TrackedPoint {
 struct BallQuad {
   Colour colour;
   float corners[4][3];
+  int number = 0;  // the ball's place in the order set, from 1
 };
 
 // Half the side of each square, in view units, at start. The arrow keys of the view change it
@@ -63,12 +77,21 @@ class BallSet {
   float pointSize_ = kInitialPointSize;
 };
 
+// The fitted depth range of the assisted view (view units; the eye is at Z = 3).
+inline constexpr double kFitNearZ = 1.0;
+inline constexpr double kFitFarZ = -1.0;
+
 // The squares of `points` in draw order: ascending d; balls with equal d keep the order in
 // which they were set. `pointSize` is the half side s.
 std::vector<BallQuad> ballQuads(std::span<const TrackedPoint> points, float pointSize);
+// The same with the fitted Z of the assisted view, balls with a d that is not finite left out.
+std::vector<BallQuad> fittedBallQuads(std::span<const TrackedPoint> points, float pointSize);
 
 // Clears colour and depth, loads the identity, translates by (0, 0, -3), then draws
 // ballQuads as GL_QUADS. The projection is the caller's (the view window's resize).
 void drawBallScene(std::span<const TrackedPoint> points, float pointSize);
+// The assisted view: as drawBallScene with fittedBallQuads, then each ball's number with
+// `text` (white on a dark box, centred on the square's top-right corner), nearest last.
+void drawFittedBallScene(std::span<const TrackedPoint> points, float pointSize, GLText& text);
 
 }  // namespace epipolar

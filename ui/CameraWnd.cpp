@@ -258,14 +258,30 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case 'D':
           // The assisted views; without --assist a snapshot, as for any other key.
           if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+          if (isKeyDown(VK_CONTROL)) return 0;  // Ctrl+A, R, D: no command, no snapshot
           if (wParam == 'A') app->automaticPairs();
           if (wParam == 'R') app->showRectified();
           if (wParam == 'D') app->showDisparity();
           return 0;
+        case 'S':
+          // The assisted export; a snapshot otherwise, as for any other key.
+          if (app->options().assist && isKeyDown(VK_CONTROL)) {
+            app->exportSession();
+            return 0;
+          }
+          return LiveImageWnd::handleMessage(msg, wParam, lParam);
+        case VK_SHIFT:
+        case VK_CONTROL:
+          // Modifiers are pressed on the way to a command (Ctrl+S): the assisted mode takes no
+          // snapshot of them.
+          if (app->options().assist) return 0;
+          return LiveImageWnd::handleMessage(msg, wParam, lParam);
         default:
           if (wParam >= '1' && wParam <= '9') {
             showCorrespondence(static_cast<int>(wParam - '1'));
           }
+          // The assisted mode's Ctrl shortcuts take no snapshot, whichever key comes with Ctrl.
+          if (app->options().assist && isKeyDown(VK_CONTROL)) return 0;
           // Digits and every other key also ask for a snapshot.
           return LiveImageWnd::handleMessage(msg, wParam, lParam);
       }

@@ -19,6 +19,8 @@
 //   1 .. 9                                  show correspondence k - 1, then also a snapshot
 //   C / E / P / X                           calibrate / pause and edge picture / toggle pause /
 //                                           log the colour comparison of the two markers
+//   Ctrl+S               --assist           owner exportSession, no snapshot
+//   Shift, Ctrl, Ctrl+any --assist          no snapshot (digits still show their pair)
 //   A / R / D            --assist           automatic pairs / rectified view / disparity view
 //                                           (the owner's hooks, ui/VisionViews.h); no snapshot
 //   any other key                           a snapshot of the next frame (LiveImageWnd)

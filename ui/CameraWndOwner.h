@@ -20,7 +20,10 @@
 #pragma once
 
 #include <atomic>
+#include <span>
+#include <string>
 
+#include "geometry/Correspondence.h"
 #include "geometry/ImagePosition.h"
 #include "geometry/MatchSearch.h"
 #include "imaging/Image.h"
@@ -64,6 +67,16 @@ class CameraWndOwner {
 
   // Marks correspondences two clicks at a time (left clicks before calibration).
   virtual void addClick(CameraWnd* window, double x, double y) = 0;
+  // A bulk addition (the --pairs file, a redo of many pairs, the automatic pairs): appends
+  // `pairs` as one step, logs one summary line, "Added 24 pairs from <origin> (30 in all)",
+  // followed by "; <note>" unless the note is empty, and shows no box (the per-click line and the
+  // "Calibration ready" box are for clicks).
+  virtual void addPairs(std::span<const Correspondence> pairs,
+                        const std::string& origin,
+                        const std::string& note) = 0;
+  // Ctrl+S of the assisted mode: writes the session files (app/SessionExport.h) and logs
+  // what was written.
+  virtual void exportSession() = 0;
   // Estimates F from the correspondences (key C): with the described estimator, or with the
   // accurate one when options().assist is set.
   virtual void calibrate() = 0;

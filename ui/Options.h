@@ -11,11 +11,16 @@
 // thread may read it).
 #pragma once
 
+#include <string>
+
 namespace epipolar {
 
 struct Options {
   // --assist: the assisted mode. Key C calibrates with the accurate estimator.
   bool assist = false;
+  // --pairs FILE (only with --assist): pairs appended at start, after the restore questions;
+  // "" for none.
+  std::string pairsFile;
 
   friend bool operator==(const Options&, const Options&) = default;
 };

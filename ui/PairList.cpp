@@ -22,13 +22,19 @@ bool PairList::click(int window, ImagePosition point) {
     correspondences_.push_back({point.x, point.y, pendingPoint_.x, pendingPoint_.y});
   }
   pendingSource_ = -1;
+  ++revision_;
   return true;
 }
 
 void PairList::append(std::span<const Correspondence> pairs) {
+  if (pairs.empty()) return;
   correspondences_.insert(correspondences_.end(), pairs.begin(), pairs.end());
+  ++revision_;
 }
 
-void PairList::assign(std::vector<Correspondence> pairs) { correspondences_ = std::move(pairs); }
+void PairList::assign(std::vector<Correspondence> pairs) {
+  correspondences_ = std::move(pairs);
+  ++revision_;
+}
 
 }  // namespace epipolar

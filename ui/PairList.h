@@ -14,6 +14,7 @@
 // Units: pixels, origin top-left, y down. Threads: UI thread only. No operation fails.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,9 @@ class PairList {
   int currentCorrespondence() const { return currentCorrespondence_; }
   // The pair at `index`, or null when the index is out of range.
   const Correspondence* find(long long index) const;
+  // How many operations have changed the pairs so far (a waiting click and the shown index
+  // are not pairs). Whoever saves the pairs compares it with the value at the last save.
+  std::uint64_t revision() const { return revision_; }
 
   // One click at `point` in camera window `window` (1 for window (1), anything else for
   // window (0)). With no click waiting, or one waiting in the same window, the click waits
@@ -53,6 +57,7 @@ class PairList {
   int pendingSource_ = -1;
   ImagePosition pendingPoint_;
   int currentCorrespondence_ = -1;
+  std::uint64_t revision_ = 0;
 };
 
 }  // namespace epipolar
