@@ -341,7 +341,7 @@ CLI::App* addPairsCommand(CLI::App& app, PairsArguments& arguments) {
             arguments.format,
             "text (default): CSV with the header x0,y0,x1,y1; json: the session JSON with F");
   command->add_option("--max", arguments.max, "at most N pairs, the most distinctive first")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Range(1, 1000000))
       ->type_name("N");
   return command;
 }
