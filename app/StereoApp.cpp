@@ -8,10 +8,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <sstream>
 
 #include "fileio/SaveFile.h"
 #include "geometry/MatchSearch.h"
+#include "geometry/PreciseClick.h"
+#include "geometry/ZnccSearch.h"
 #include "imaging/EdgePicture.h"
 #include "log/DebugStream.h"
 #include "session/CalibrationYaml.h"
@@ -293,7 +297,9 @@ void StereoApp::drawScene() {
 }
 
 void StereoApp::addClick(CameraWnd* window, double x, double y) {
-  if (!pairs().click(window->side(), {x, y})) return;
+  ImagePosition point{x, y};
+  if (options().assist) point = refineClick(window, point);
+  if (!pairs().click(window->side(), point)) return;
 
   const std::size_t count = pairs().correspondences().size();
   DebugStream << count << " points reached";
@@ -324,6 +330,35 @@ void StereoApp::calibrate() {
   }
 }
 
+ImagePosition StereoApp::refineClick(CameraWnd* window, ImagePosition click) {
+  const int side = window->side();
+  const bool completesPair = pairs().pendingSource() != -1 && pairs().pendingSource() != side;
+  CameraWnd* other = window->otherWindow();
+  const bool wasPaused = paused();
+  // Paused and settled: neither frame is replaced or deleted until `paused` is restored.
+  window->pauseAndSettle();
+  RefinedClick refined{click, false};
+  if (window->frame != nullptr) {
+    if (!completesPair) {
+      refined = snapToCorner(*window->frame, click);
+    } else if (other->frame != nullptr) {
+      refined = refineMatchingClick(*other->frame, pairs().pendingPoint(), *window->frame, click);
+    }
+  }
+  setPaused(wasPaused);
+  if (refined.refined) logLine(formatRefinedClickLine(side, click, refined.position));
+  return refined.position;
+}
+
+double StereoApp::matchBand() const {
+  // An F from the described estimator or from cams.conf has no measured accuracy: the match
+  // may lie anywhere within the wide band (znccBand of NaN).
+  const std::optional<Session>& accurate = calibration().lastAccurate();
+  const double rms = accurate && accurate->rmsSampsonPx ? *accurate->rmsSampsonPx
+                                                        : std::numeric_limits<double>::quiet_NaN();
+  return znccBand(rms);
+}
+
 ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   CameraWnd* other = window->otherWindow();
   const bool wasPaused = paused();
@@ -331,13 +366,20 @@ ImagePosition StereoApp::findMatch(CameraWnd* window, double x, double y) {
   window->pauseAndSettle();
   ImagePosition result;
   if (window->frame != nullptr && other->frame != nullptr) {
-    result = searchAlongLine(*window->frame,
-                             *other->frame,
-                             ImagePosition{x, y},
-                             calibration().epipolarMatrix(window->side()),
-                             kMatchWindowSize,
-                             kMatchBand,
-                             matchThreshold);
+    const Matrix M = calibration().epipolarMatrix(window->side());
+    const ImagePosition source{x, y};
+    if (options().assist) {
+      logSearchLine(*other->frame, source, M);
+      Matrix3x3 m{};
+      std::copy_n(M.data(), m.size(), m.begin());
+      const ZnccMatch match =
+          searchZnccAlongLine(*window->frame, *other->frame, source, m, matchBand());
+      logLine(formatMatchLine(other->side(), match));
+      result = match.position;
+    } else {
+      result = searchAlongLine(
+          *window->frame, *other->frame, source, M, kMatchWindowSize, kMatchBand, matchThreshold);
+    }
   }
   setPaused(wasPaused);
   return result;

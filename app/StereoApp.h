@@ -24,6 +24,10 @@
 // Every early end stops the cameras started so far first, so no capture thread delivers,
 // logs or repaints while the process winds down.
 //
+// With --assist the searches and the marking clicks are the accurate ones: findMatch runs the
+// ZNCC search (geometry/ZnccSearch.h) after the described "Line: " and end-point lines and
+// logs its "Match in (w): ..." line; addClick refines each click (refineClick below).
+//
 // Destruction saves once: matrixStored, the mat keys when calibrated and the points (see
 // settings/Calibration.h); with --assist, then the exit save of the edits not yet exported
 // (saveUnexportedEdits); then it stops both cameras and deletes the windows.
@@ -130,6 +134,14 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // Stops every camera started so far and ends the process with `status`, saving nothing.
   [[noreturn]] void exitEarly(int status);
   void stopCameras();
+  // With --assist, a marking click moved onto what it aimed at (geometry/PreciseClick.h): the
+  // first click of a pair onto a corner of its frame, the second onto the match of the first
+  // click's window in the other frame. A click that moved logs "Refined click in (w): ...";
+  // without frames, or without structure near it, the click stays.
+  ImagePosition refineClick(CameraWnd* window, ImagePosition click);
+  // The accurate search's band across the line, pixels: znccBand of the RMS Sampson error of
+  // the accurate calibration that gave the F in use, the wide band for any other F.
+  double matchBand() const;
 
   bool saved_ = false;
   bool editsSaved_ = false;

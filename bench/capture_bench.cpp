@@ -7,9 +7,13 @@
 //   window path      the delivery path into two frame windows (LiveImageWnd) whose paints
 //                    blit each frame onto the window surface (SDL offscreen driver), with the
 //                    message loop on this thread, as in the program.
+//   assisted path    the delivery path into the program's two camera windows (CameraWnd)
+//                    with --assist, the pointer moving over window (0) at 60 Hz: every paint
+//                    of that window also draws the loupe, and each move repaints it.
 // Figures (RESULT lines for bench/run):
 //   capture_delivery_2x640x480, frame_path_2x640x480  CPU per delivered frame over the bare
 //     pipeline's (whole process, all threads: the streaming threads count); target <= 1.5.
+//   frame_path_assisted_2x640x480  the same for the assisted path; target <= 1.5.
 //   frame_path_rss_growth  resident memory (/proc/self/statm) at the end of the window case
 //     minus after its warm-up, in KiB; target < 1024.
 //   frame_path_latency_median, frame_path_latency_p99  from a frame's arrival (the camera's
@@ -28,12 +32,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +48,8 @@
 #include "capture/gstreamer/GstCameraLists.h"
 #include "capture/gstreamer/GstRuntime.h"
 #include "platform/Platform.h"
+#include "ui/CameraWnd.h"
+#include "ui/CameraWndOwner.h"
 #include "ui/LiveImageWnd.h"
 
 namespace {
@@ -76,7 +84,7 @@ struct Result {
   long frames = 0;
   long rssGrowth = 0;  // bytes
 };
-Result bare, delivery, window;
+Result bare, delivery, window, assisted;
 
 // Like a camera window without the window: keeps the newest frame, deletes the one it
 // replaces.
@@ -179,7 +187,11 @@ long unpaintedFrames = 0;
 // A frame window that notes when each frame arrives and when the paint that showed it ended.
 class TimedWindow : public epipolar::LiveImageWnd {
  public:
-  using LiveImageWnd::LiveImageWnd;
+  // The case ends its loop by kEndMessage: destroying the windows must not leave a quit
+  // behind that would end the next case's loop before it starts.
+  TimedWindow(epipolar::Camera* camera, int x, int y) : LiveImageWnd(camera, x, y) {
+    quitOnDestroy = false;
+  }
 
   void onFrame(epipolar::Image* newFrame) override {
     {
@@ -277,9 +289,106 @@ void BM_WindowFramePath(benchmark::State& state) {
   }
 }
 
+// ---- the assisted path ----
+
+// The owner the camera windows call back: here only their options and each other matter (no
+// click, key or view reaches them in this case).
+class PaintOnlyOwner : public epipolar::CameraWndOwner {
+ public:
+  explicit PaintOnlyOwner(const epipolar::Options& options) : CameraWndOwner(options) {}
+  epipolar::CameraWnd* cameraWindow(int side) const override { return windows[side == 1]; }
+  void addClick(epipolar::CameraWnd*, double, double) override {}
+  void addPairs(std::span<const epipolar::Correspondence>,
+                const std::string&,
+                const std::string&) override {}
+  void exportSession() override {}
+  void calibrate() override {}
+  epipolar::ImagePosition findMatch(epipolar::CameraWnd*, double, double) override { return {}; }
+  void detectEdges(const epipolar::Image&, bool, int) override {}
+  void invalidateView() override {}
+  epipolar::WindowHandle viewWindow() const override { return {}; }
+
+  epipolar::CameraWnd* windows[2] = {nullptr, nullptr};
+};
+
+class CountingCameraWnd : public epipolar::CameraWnd {
+ public:
+  CountingCameraWnd(epipolar::CameraWndOwner* owner, epipolar::Camera* camera, int side, int x)
+      : CameraWnd(owner, camera, side, x, 0) {
+    quitOnDestroy = false;  // as TimedWindow
+  }
+  void onFrame(epipolar::Image* newFrame) override {
+    frames.fetch_add(1, std::memory_order_relaxed);
+    CameraWnd::onFrame(newFrame);
+  }
+  epipolar::LRESULT handleMessage(epipolar::UINT msg,
+                                  epipolar::WPARAM wParam,
+                                  epipolar::LPARAM lParam) override {
+    if (msg == kEndMessage) {
+      epipolar::postQuitMessage(0);
+      return 0;
+    }
+    if (msg == epipolar::WM_PAINT) ++paints;
+    return CameraWnd::handleMessage(msg, wParam, lParam);
+  }
+  std::atomic<long> frames{0};
+  long paints = 0;  // UI thread only
+};
+
+void BM_AssistedFramePath(benchmark::State& state) {
+  for (auto _ : state) {
+    epipolar::Options options;
+    options.assist = true;
+    PaintOnlyOwner owner(options);
+    auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
+    std::vector<std::unique_ptr<epipolar::Camera>> cameras;
+    std::vector<std::unique_ptr<CountingCameraWnd>> windows;
+    for (int i = 0; i < kStreams; ++i) {
+      cameras.push_back(list->openCamera(i));
+      windows.push_back(
+          std::make_unique<CountingCameraWnd>(&owner, cameras.back().get(), i, 660 * i));
+      owner.windows[i] = windows.back().get();
+      windows.back()->show(true);
+    }
+    for (auto& w : windows) w->startCamera();
+    std::atomic<bool> moving{true};
+    // A pointer circling over window (0), one move per display refresh.
+    std::thread pointer([&] {
+      for (int step = 0; moving.load(); ++step) {
+        const double angle = step * 0.05;
+        const auto x = static_cast<unsigned>(320 + 200 * std::cos(angle));
+        const auto y = static_cast<unsigned>(240 + 150 * std::sin(angle));
+        epipolar::postMessage(
+            windows.front()->hwnd, epipolar::WM_MOUSEMOVE, 0, epipolar::makeLParam(x, y));
+        std::this_thread::sleep_for(std::chrono::microseconds(16667));
+      }
+    });
+    std::thread measurer([&] {
+      assisted = measure([&] {
+        long total = 0;
+        for (auto& w : windows) total += w->frames.load();
+        return total;
+      });
+      moving.store(false);
+      epipolar::postMessage(windows.front()->hwnd, kEndMessage, 0, 0);
+    });
+    epipolar::Message msg;
+    while (epipolar::getMessage(msg)) epipolar::dispatchMessage(msg);
+    measurer.join();
+    pointer.join();
+    for (auto& w : windows) w->stopCamera();
+    // Every paint of window (0) after the first move drew the loupe.
+    state.counters["paints_with_loupe"] = static_cast<double>(windows.front()->paints);
+    state.counters["paints_without"] = static_cast<double>(windows.back()->paints);
+    windows.clear();
+    report(state, assisted);
+  }
+}
+
 BENCHMARK(BM_BareConversionPipeline)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_CameraDeliveryPath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_WindowFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_AssistedFramePath)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 double percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
@@ -315,7 +424,9 @@ int main(int argc, char** argv) {
   if (bare.cpuSecondsPerFrame <= 0) {
     // Filtered out, or no frames: nothing to compare with.
     std::printf("capture_bench: the bare pipeline was not measured\n");
-    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 ? 0 : 1;
+    return bare.frames == 0 && delivery.frames == 0 && window.frames == 0 && assisted.frames == 0
+               ? 0
+               : 1;
   }
   auto overhead = [&](const char* figure, const Result& result) {
     if (result.frames == 0) return;
@@ -329,6 +440,7 @@ int main(int argc, char** argv) {
   };
   overhead("capture_delivery_2x640x480", delivery);
   overhead("frame_path_2x640x480", window);
+  overhead("frame_path_assisted_2x640x480", assisted);
   if (window.frames > 0) {
     printResult("frame_path_rss_growth",
                 static_cast<double>(window.rssGrowth) / 1024.0,

@@ -122,6 +122,10 @@ int sourceIndex(double coordinate) {
 
 }  // namespace detail
 
+void logSearchLine(const Image& b, ImagePosition source, const Matrix& M) {
+  detail::beginSearch(M, source, b.width, b.height);
+}
+
 float matchScore(const Image& a,
                  const Image& b,
                  ImagePosition source,

@@ -93,6 +93,11 @@ ImagePosition searchAlongLineReference(const Image& a,
                                        int band = kMatchBand,
                                        float threshold = kMatchThreshold);
 
+// Forms the line of `source` in B as every search here does, and logs it as they do: "Line: "
+// l, then P " -> " Q. For a caller that searches the line by other means (the accurate search,
+// geometry/ZnccSearch.h), so that its log still opens with the described lines.
+void logSearchLine(const Image& b, ImagePosition source, const Matrix& M);
+
 // The same search, same log lines and same result (ties included), fast: every pixel near
 // the walk is converted to HSV once, candidates are scored eight at a time with vector
 // arithmetic that keeps each candidate's sum in the reference order, and the walk is split

@@ -6,6 +6,7 @@
 #include "geometry/Epipolar.h"
 #include "log/DebugStream.h"
 #include "platform/PaintSurface.h"
+#include "ui/Overlay.h"
 
 namespace epipolar {
 namespace {
@@ -107,8 +108,11 @@ void CameraWnd::paint() {
   const bool hasFrame = paintFrame(surface);
 
   if (marker[0] != 0.0) {
-    const double x = marker[0];
-    const double y = marker[1];
+    // Assisted matches are sub-pixel: their cross goes to the nearest whole pixel rather than
+    // the one the inverting pen's truncation would pick.
+    const bool round = app->options().assist;
+    const double x = round ? std::floor(marker[0] + 0.5) : marker[0];
+    const double y = round ? std::floor(marker[1] + 0.5) : marker[1];
     surface.invertLine(x - kCrossHalf, y, x + kCrossHalf, y);
     surface.invertLine(x, y - kCrossHalf, x, y + kCrossHalf);
   }
@@ -120,6 +124,18 @@ void CameraWnd::paint() {
     const VectorPair ends = clipLineToImage(epipolarLine, width, height);
     surface.invertLine(ends.first[0], ends.first[1], ends.second[0], ends.second[1]);
   }
+  if (pointerInside_ && hasFrame) paintLoupe(surface);
+}
+
+void CameraWnd::paintLoupe(PaintSurface& surface) {
+  Canvas canvas = canvasOf(surface);
+  if (canvas.empty() || pointerX_ < 0.0 || pointerY_ < 0.0 || pointerX_ >= canvas.width ||
+      pointerY_ >= canvas.height) {
+    return;
+  }
+  const PixelRect place = loupePlace(canvas, pointerX_, pointerY_);
+  std::lock_guard lock(frameLock);
+  if (frame != nullptr) drawLoupe(canvas, *frame, pointerX_, pointerY_, place);
 }
 
 void CameraWnd::leftClickCalibrated(double x, double y) {
@@ -222,6 +238,18 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_RBUTTONDOWN:
       rightClick(x, y);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      pointerInside_ = true;
+      pointerX_ = xFromLParam(lParam);
+      pointerY_ = yFromLParam(lParam);
+      invalidate();
+      return 0;
+    case WM_MOUSELEAVE:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      pointerInside_ = false;
+      invalidate();
       return 0;
     case WM_MBUTTONDOWN:
       if (side() == 0) {

@@ -27,6 +27,16 @@
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
 //
+// With --assist (the owner's options), also:
+//   pointer motion       the loupe (ui/Overlay.h): the 41 x 41 frame pixels around the
+//                        pointer magnified 4 times, in the window corner away from it, drawn
+//                        on the window surface after the frame, the cross and the line, never
+//                        into the frame; gone when the pointer leaves the window
+//   right / middle click the owner's accurate search (sub-pixel; the cross is drawn at the
+//                        nearest whole pixel)
+//   left click           before calibration, the owner refines the click before it is stored
+// Without --assist pointer motion, button release and leave messages change nothing.
+//
 // Frames: the base swap (LiveImageWnd::onFrame, capture thread) asks acceptsFrames(), the
 // owner's `paused` negated, while holding frameLock, so a UI-thread reader may either hold
 // frameLock itself or set `paused` and then take and release frameLock once
@@ -39,6 +49,7 @@
 
 #include "capture/Camera.h"
 #include "geometry/Matrix.h"
+#include "platform/PaintSurface.h"
 #include "ui/CameraWndOwner.h"
 #include "ui/LiveImageWnd.h"
 
@@ -88,6 +99,8 @@ class CameraWnd : public LiveImageWnd {
 
  private:
   void paint();
+  // The loupe around the pointer, when the pointer is over the window and a frame is shown.
+  void paintLoupe(PaintSurface& surface);
   // True when this frame holds (x, y) and the other window holds a frame.
   bool canSearchFrom(double x, double y);
   void leftClickCalibrated(double x, double y);
@@ -98,6 +111,10 @@ class CameraWnd : public LiveImageWnd {
   void showEdges();
 
   const int side_;
+  // The pointer's last position over the window, while pointerInside_ (--assist only).
+  bool pointerInside_ = false;
+  double pointerX_ = 0.0;
+  double pointerY_ = 0.0;
 };
 
 }  // namespace epipolar

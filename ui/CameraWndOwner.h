@@ -65,7 +65,8 @@ class CameraWndOwner {
   // that window exists and after it is gone.
   virtual CameraWnd* cameraWindow(int side) const = 0;
 
-  // Marks correspondences two clicks at a time (left clicks before calibration).
+  // Marks correspondences two clicks at a time (left clicks before calibration); with
+  // --assist each click is refined first (app/StereoApp.h).
   virtual void addClick(CameraWnd* window, double x, double y) = 0;
   // A bulk addition (the --pairs file, a redo of many pairs, the automatic pairs): appends
   // `pairs` as one step, logs one summary line, "Added 24 pairs from <origin> (30 in all)",
@@ -90,7 +91,8 @@ class CameraWndOwner {
   // frames. Nothing by default.
   virtual void cameraFrameShown() {}
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
-  // the epipolar line; (0, 0) when nothing matches.
+  // the epipolar line; (0, 0) when nothing matches. With --assist the accurate search's
+  // sub-pixel match, uncertain or not (its log line says which).
   virtual ImagePosition findMatch(CameraWnd* window, double x, double y) = 0;
   // The colour edge picture of `frame`; with `show`, shown in "Edge Display" slot `index`.
   virtual void detectEdges(const Image& frame, bool show, int index) = 0;

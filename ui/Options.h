@@ -16,7 +16,9 @@
 namespace epipolar {
 
 struct Options {
-  // --assist: the assisted mode. Key C calibrates with the accurate estimator.
+  // --assist: the assisted mode: key C calibrates with the accurate estimator; the camera
+  // windows' searches are the accurate ones, marking clicks are refined and a loupe follows
+  // the pointer (ui/CameraWnd.h, app/StereoApp.h).
   bool assist = false;
   // --pairs FILE (only with --assist): pairs appended at start, after the restore questions;
   // "" for none.

@@ -64,6 +64,12 @@ class AppFixture : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
+  // Replaces both cameras with ones of another frame size (before any application uses them).
+  void useCameraSize(int width, int height) {
+    camera0 = std::make_unique<FakeCamera>(&entries_[0], width, height);
+    camera1 = std::make_unique<FakeCamera>(&entries_[1], width, height);
+  }
+
   static void writeSettings(const std::string& text) {
     std::ofstream("cams.conf", std::ios::binary) << text;
   }

@@ -1,10 +1,11 @@
 // The whole application under an event storm: two cameras deliver frames from their own
 // threads at 60 fps while random messages of every kind reach every window (clicks of each
-// button inside and outside the frames, every key, size changes, paints, closes of edge
-// windows, pause toggles, and now and then a calibration over a small random point set, often
-// a degenerate one). Afterwards the application must still calibrate a good point set to the
-// right matrix, must not have written the settings file, and must save it exactly once when
-// it goes.
+// button inside and outside the frames, pointer motion, release and leave, every key, size
+// changes, paints, closes of edge windows, pause toggles, and now and then a calibration over
+// a small random point set, often a degenerate one). It runs on the classic application and
+// on the assisted one (--assist: accurate searches, refined clicks, the loupe). Afterwards the
+// application must still calibrate a good point set to the right matrix, must not have written the
+// settings file, and must save it exactly once when it goes.
 //
 // Counts: EPIPOLAR_STORM_EVENTS sets the number of messages; EPIPOLAR_FULL_RUNS=1 sends
 // 100,000 (see docs/reliability.md). The sanitizer builds run the shortened count.
@@ -136,9 +137,11 @@ std::vector<Correspondence> translationPointSet() {
   return points;
 }
 
-using EventStorm = AppFixture;
+class EventStorm : public AppFixture, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(EventStorm, TheApplicationSurvivesAndStillCalibratesAndSavesOnce) {
+TEST_P(EventStorm, TheApplicationSurvivesAndStillCalibratesAndSavesOnce) {
+  Options options;
+  options.assist = GetParam();
   writeSettings("");
   SaveCounter saves;
   ASSERT_TRUE(saves.works());
@@ -146,7 +149,7 @@ TEST_F(EventStorm, TheApplicationSurvivesAndStillCalibratesAndSavesOnce) {
   std::mt19937_64 random(20261208);
   long sent = 0, calibrations = 0, edgeCloses = 0;
   {
-    StereoApp app(camera0.get(), camera1.get(), "cams.conf");
+    StereoApp app(camera0.get(), camera1.get(), "cams.conf", options);
     app.show(true);
     drainMessages();
     unsigned seed0 = 1, seed1 = 2;
@@ -205,8 +208,17 @@ TEST_F(EventStorm, TheApplicationSurvivesAndStillCalibratesAndSavesOnce) {
         WPARAM code = random() % 8 == 0 ? static_cast<WPARAM>(random()) : random() % 256;
         if (code == 'C') code = 'c';
         deliver(anyWindow(), WM_KEYDOWN, code, 0);
-      } else if (dice < 750) {
+      } else if (dice < 700) {
         deliver(anyWindow(), WM_PAINT, 0, 0);
+      } else if (dice < 750) {
+        // Mostly motion (with buttons held now and then), some releases and leaves.
+        static constexpr UINT kPointer[4] = {
+            WM_MOUSEMOVE, WM_MOUSEMOVE, WM_LBUTTONUP, WM_MOUSELEAVE};
+        const UINT msg = kPointer[random() % 4];
+        deliver(random() % 4 == 0 ? anyWindow() : cameraWindow(),
+                msg,
+                random() % 3 == 0 ? MK_LBUTTON : 0,
+                msg == WM_MOUSELEAVE ? 0 : position());
       } else if (dice < 820) {
         static constexpr unsigned kSizes[] = {0, 1, 2, 48, 64, 400, 1920, 65535};
         const unsigned w = random() % 2 ? kSizes[random() % 8] : random() % 2000;
@@ -277,6 +289,13 @@ TEST_F(EventStorm, TheApplicationSurvivesAndStillCalibratesAndSavesOnce) {
               camera0->delivered.load(),
               camera1->delivered.load());
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes,
+                         EventStorm,
+                         ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& mode) {
+                           return mode.param ? "Assisted" : "Classic";
+                         });
 
 }  // namespace
 }  // namespace epipolar
