@@ -56,7 +56,8 @@ bool makeCurrent(DeviceContext dc, GLContext context) {
     return SDL_GL_MakeCurrent(nullptr, nullptr) == 0;
   }
   platform_internal::NativeWindow* w = glWindow(dc);
-  if (w == nullptr) return false;
+  // A window another client destroyed has no drawable left to bind.
+  if (w == nullptr || platform_internal::windowGone(w->id)) return false;
   if (SDL_GL_MakeCurrent(w->sdl, context) != 0) {
     platform_internal::logSdlError("SDL_GL_MakeCurrent failed");
     return false;
@@ -76,7 +77,7 @@ bool releaseDC(WindowHandle hwnd, DeviceContext dc) {
 
 void swapBuffers(DeviceContext dc) {
   platform_internal::NativeWindow* w = glWindow(dc);
-  if (w != nullptr) SDL_GL_SwapWindow(w->sdl);
+  if (w != nullptr && !platform_internal::windowGone(w->id)) SDL_GL_SwapWindow(w->sdl);
 }
 
 }  // namespace epipolar

@@ -44,13 +44,13 @@ bool setPixelFormat(DeviceContext dc, int formatNumber, const GLPixelFormat& for
 // A new context for the drawable (it becomes current), or null on failure.
 GLContext createGLContext(DeviceContext dc);
 // Makes the context current on the drawable; with a null context, makes no context current.
-// False on failure (dead drawable, foreign context).
+// False on failure (dead drawable, one another X client destroyed, foreign context).
 bool makeCurrent(DeviceContext dc, GLContext context);
 // Deletes a context made by createGLContext. False for null.
 bool deleteGLContext(GLContext context);
 // Gives back the drawable; false if it does not belong to the window.
 bool releaseDC(WindowHandle hwnd, DeviceContext dc);
-// Shows the back buffer of the drawable. Does nothing for a dead drawable.
+// Shows the back buffer of the drawable. Does nothing for a dead or destroyed drawable.
 void swapBuffers(DeviceContext dc);
 
 }  // namespace epipolar

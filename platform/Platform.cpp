@@ -414,6 +414,8 @@ bool translate(const SDL_Event& e, Message& msg) {
     if (w == nullptr) return false;
     // Cleared before the paint runs, so a request made during the paint queues the next one.
     w->paintPending.store(false);
+    // A window another client destroyed is not drawn again; its WM_CLOSE is on the way.
+    if (platform_internal::windowGone(w->id)) return false;
     msg.hwnd = WindowHandle{w->id};
     msg.message = WM_PAINT;
     return true;
@@ -517,6 +519,18 @@ bool translate(const SDL_Event& e, Message& msg) {
   }
 }
 
+// A window another X client destroyed gets the close the user's close request gives.
+bool takeLostWindow(Message& msg) {
+  while (std::optional<std::uint32_t> id = platform_internal::takeGoneWindow()) {
+    if (platform_internal::findWindow(*id) == nullptr) continue;
+    msg = Message{};
+    msg.hwnd = WindowHandle{*id};
+    msg.message = WM_CLOSE;
+    return true;
+  }
+  return false;
+}
+
 bool takeQuitFlag(Message& msg) {
   PlatformState& s = state();
   if (!s.quitFlag) return false;
@@ -565,6 +579,7 @@ bool ensureStarted() {
   s.paintEvent = first;
   s.postEvent = first + 1;
   s.quitEvent = first + 2;
+  startWindowWatch();
   const char* driver = SDL_GetCurrentVideoDriver();
   waitsByPolling.store(driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
                                              std::strcmp(driver, "dummy") == 0));
@@ -625,6 +640,7 @@ WindowHandle createWindow(const char* className,
     s.bySdlId[SDL_GetWindowID(sdl)] = window->id;
     s.windows[window->id] = std::move(window);
   }
+  platform_internal::watchWindow(sdl, hwnd.id);
 
   CreateStruct cs;
   fillCreate(cs, createParam, title, x, y, width, height);
@@ -651,6 +667,7 @@ bool destroyWindow(WindowHandle hwnd) {
     s.bySdlId.erase(SDL_GetWindowID(owned->sdl));
   }
   SDL_DestroyWindow(owned->sdl);
+  platform_internal::unwatchWindow(hwnd.id);
   return true;
 }
 
@@ -738,6 +755,7 @@ bool getMessage(Message& msg) {
   }
   for (;;) {
     if (takeQuitFlag(msg)) return false;
+    if (takeLostWindow(msg)) return true;
     SDL_Event e;
     if (waitEvent(e) != 1) {
       platform_internal::logSdlError("SDL_WaitEvent failed");
@@ -753,9 +771,11 @@ bool peekMessage(Message& msg) {
   msg = Message{};
   if (!ensureStarted()) return false;
   if (takeQuitFlag(msg)) return true;
+  if (takeLostWindow(msg)) return true;
   SDL_Event e;
   while (SDL_PollEvent(&e) == 1) {
     if (translate(e, msg)) return true;
+    if (takeLostWindow(msg)) return true;
   }
   msg = Message{};
   return false;
@@ -829,6 +849,7 @@ void shutdownPlatform() {
   s.keyMods = 0;
   s.mouseButtons = 0;
   platform_internal::closeKeyboardLayout();
+  platform_internal::stopWindowWatch();
   SDL_Quit();
   s.started = false;
   s.failed = false;

@@ -19,6 +19,9 @@
 //   - Pointer motions queued one after another for one window, with the same buttons held,
 //     are merged into the last of them, so a busy loop never falls behind the pointer.
 //   - The default handling of WM_CLOSE destroys the window, which delivers WM_DESTROY.
+//   - A window another X client destroys is closed as by the user: WM_CLOSE comes from the
+//     queue (its default handling destroys the window, delivering WM_DESTROY); the window is
+//     not painted again, and the X errors its loss draws do not end the process.
 //   - SIGINT and SIGTERM (SDL_QUIT) post the quit message, so the loop ends exactly as when a
 //     window that ends the program is closed, and the normal teardown runs.
 //

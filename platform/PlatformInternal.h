@@ -40,6 +40,22 @@ void closeKeyboardLayout();
 // Makes the translation of keys take right Alt as AltGr (true) or as Alt (false) instead of
 // asking the X server; nullopt asks again. For tests, which run without an X server.
 void setRightAltIsAltGr(std::optional<bool> altGr);
+// Windows destroyed by another X client (platform/ForeignDestroy.cpp). With the x11 driver,
+// startWindowWatch() (after SDL_Init) installs an X error handler and an SDL event filter;
+// other drivers have nothing to watch and every call below does nothing. UI thread, except
+// windowGone(), which any thread may ask.
+void startWindowWatch();
+// Before SDL_Quit: removes the event filter and forgets every window.
+void stopWindowWatch();
+// Watches a new window's X window under the handle id.
+void watchWindow(SDL_Window* sdl, std::uint32_t id);
+// Stops watching (after SDL_DestroyWindow); for a lost window, first takes the errors SDL's
+// clean-up drew.
+void unwatchWindow(std::uint32_t id);
+// Whether the window's X window was destroyed by someone else (it must not be drawn again).
+bool windowGone(std::uint32_t id);
+// The next lost window whose WM_CLOSE is still to be delivered, oldest first.
+std::optional<std::uint32_t> takeGoneWindow();
 // Logs "<what>: <SDL error>".
 void logSdlError(const char* what);
 
