@@ -170,17 +170,16 @@ TEST_F(Assisted, RightAndMiddleClicksFindTheRigsMatchToSubPixelAfterTheDescribed
   EXPECT_NEAR(match[1], trueY, 0.3);
   EXPECT_FALSE(app->paused());
 
-  // Painted, the cross is centred on the nearest whole pixel.
+  // Painted, the orange cross is centred on the match: its arms cover the nearest whole pixel's
+  // row and column.
   sendMessage(window1->hwnd, WM_PAINT, 0, 0);
   const int cx = static_cast<int>(std::lround(match[0]));
   const int cy = static_cast<int>(std::lround(match[1]));
   for (int d : {-7, 7}) {
-    EXPECT_EQ(surfacePixel(window1->hwnd, cx, cy + d),
-              0xFFFFFFu ^ framePixel(*window1->frame, cx, cy + d))
-        << d;
-    EXPECT_EQ(surfacePixel(window1->hwnd, cx + d, cy),
-              0xFFFFFFu ^ framePixel(*window1->frame, cx + d, cy))
-        << d;
+    for (const std::uint32_t rgb :
+         {surfacePixel(window1->hwnd, cx, cy + d), surfacePixel(window1->hwnd, cx + d, cy)}) {
+      EXPECT_EQ(rgb, 0xFF8C00u) << d;
+    }
   }
 
   // From (1) back into (0): the corner again.
@@ -272,9 +271,10 @@ TEST_F(Assisted, MarkingClicksAreRefinedOntoTheJunctionAndStoredSoOnlyWithAssist
 
 TEST_F(Assisted, TheLoupeFollowsThePointerAndNeverTouchesTheFrame) {
   const int px = 100, py = 80;
-  // The pointer is in the upper left: the loupe goes to the lower right corner.
+  // The pointer is in the upper left: the loupe goes to the lower right corner (above the
+  // status line).
   const int left = kRigWidth - kLoupeMargin - kLoupeSize;
-  const int top = kRigHeight - kLoupeMargin - kLoupeSize;
+  const int top = kRigHeight - kStatusLineHeight - kLoupeMargin - kLoupeSize;
   // Blocks away from the crosshair, given as offsets from the pointer's pixel.
   const int blocks[][2] = {{-20, -20}, {20, -20}, {-20, 20}, {20, 20}, {-10, 5}, {7, -13}};
   for (bool assist : {true, false}) {

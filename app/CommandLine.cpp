@@ -30,6 +30,16 @@ const char* bindingsHelp() {
                  (not keys pressed with Alt, Alt itself or F10: these do nothing;
                  Alt+F4 closes the window; Ctrl+Alt and AltGr keys are ordinary keys)
 
+With --assist the camera windows also draw the pairs as numbered rings (coloured by residual
+after calibration), a status line and, on H, a help panel; and:
+  left press on a ring   select its pair; drag it (3 px on) to move that point
+  Shift+left click       mark a point even after calibration
+  Delete, Backspace      delete the selected pair
+  Escape                 drop the waiting first click
+  Ctrl+Z                 undo a pair edit; Ctrl+Shift+Z or Ctrl+Y redo it
+  H                      show or hide the help panel
+  (no snapshot for these keys, for A, R, D, for Shift or Ctrl, or for keys held with Ctrl)
+
 "Ball Display" window:
   Left, Right    make the squares bigger or smaller
   P              pause or resume both cameras

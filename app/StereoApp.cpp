@@ -91,6 +91,8 @@ StereoApp::StereoApp(Camera* camera0,
 
   restoreMatrix();
   restorePoints();
+  // What the start restored is no edit: a restored F is as up to date as the pairs with it.
+  markFitted();
   if (options.assist && !options.pairsFile.empty()) importPairs(options.pairsFile);
   markExported();
   if (calibration().calibrated()) {
@@ -327,6 +329,7 @@ void StereoApp::calibrate() {
           pairs().correspondences(),
           options().assist ? FundamentalMethod::kAccurate : FundamentalMethod::kClassic)) {
     ++calibrations_;
+    markFitted();
   }
 }
 

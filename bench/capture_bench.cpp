@@ -9,7 +9,11 @@
 //                    message loop on this thread, as in the program.
 //   assisted path    the delivery path into the program's two camera windows (CameraWnd)
 //                    with --assist, the pointer moving over window (0) at 60 Hz: every paint
-//                    of that window also draws the loupe, and each move repaints it.
+//                    of that window also draws the loupe, and each move repaints it. 20 pairs
+//                    are marked and F is in use, so every paint of both windows also draws
+//                    the overlays: 20 numbered rings coloured by residuals computed at that
+//                    paint, one selected, the status line, and in (1) an epipolar line across
+//                    the picture and a match cross.
 // Figures (RESULT lines for bench/run):
 //   capture_delivery_2x640x480, frame_path_2x640x480  CPU per delivered frame over the bare
 //     pipeline's (whole process, all threads: the streaming threads count); target <= 1.5.
@@ -340,6 +344,17 @@ void BM_AssistedFramePath(benchmark::State& state) {
     epipolar::Options options;
     options.assist = true;
     PaintOnlyOwner owner(options);
+    std::vector<epipolar::Correspondence> pairs;
+    for (int i = 0; i < 20; ++i) {
+      const double x = 40.0 + 28.0 * i, y = 60.0 + 17.0 * i;
+      pairs.push_back({x, y, x + 12.0, y + 0.4 * (i % 10)});
+    }
+    owner.pairs().assign(pairs);
+    owner.pairs().setCurrentCorrespondence(3);
+    // Horizontal translation: a pair's residual is its vertical offset over sqrt(2).
+    constexpr double kTranslation[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
+    owner.calibration().restore(epipolar::Matrix(kTranslation, 3, 3), true);
+    owner.markFitted();
     auto list = epipolar::openPipelineCameraList(std::vector<std::string>(kStreams, kSource));
     std::vector<std::unique_ptr<epipolar::Camera>> cameras;
     std::vector<std::unique_ptr<CountingCameraWnd>> windows;
@@ -350,6 +365,12 @@ void BM_AssistedFramePath(benchmark::State& state) {
       owner.windows[i] = windows.back().get();
       windows.back()->show(true);
     }
+    // A slanted line across (1) and a match cross on it.
+    const double line[3] = {0.4, -0.9165, 100.0};
+    windows.back()->epipolarLine = epipolar::Vector(line, 3);
+    windows.back()->showLine = true;
+    const double match[3] = {320.4, 249.8, 0.0};
+    windows.back()->marker = epipolar::Vector(match, 3);
     for (auto& w : windows) w->startCamera();
     std::atomic<bool> moving{true};
     // A pointer circling over window (0), one move per display refresh.

@@ -2,10 +2,13 @@
 
 #include <cmath>
 #include <mutex>
+#include <string>
 
 #include "geometry/Epipolar.h"
 #include "log/DebugStream.h"
 #include "platform/PaintSurface.h"
+#include "platform/Platform.h"
+#include "ui/AssistedView.h"
 #include "ui/Overlay.h"
 
 namespace epipolar {
@@ -105,14 +108,15 @@ void CameraWnd::showCorrespondence(int index) {
 
 void CameraWnd::paint() {
   PaintSurface surface(hwnd);
+  if (app->options().assist) {
+    paintAssisted(surface);
+    return;
+  }
   const bool hasFrame = paintFrame(surface);
 
   if (marker[0] != 0.0) {
-    // Assisted matches are sub-pixel: their cross goes to the nearest whole pixel rather than
-    // the one the inverting pen's truncation would pick.
-    const bool round = app->options().assist;
-    const double x = round ? std::floor(marker[0] + 0.5) : marker[0];
-    const double y = round ? std::floor(marker[1] + 0.5) : marker[1];
+    const double x = marker[0];
+    const double y = marker[1];
     surface.invertLine(x - kCrossHalf, y, x + kCrossHalf, y);
     surface.invertLine(x, y - kCrossHalf, x, y + kCrossHalf);
   }
@@ -124,18 +128,13 @@ void CameraWnd::paint() {
     const VectorPair ends = clipLineToImage(epipolarLine, width, height);
     surface.invertLine(ends.first[0], ends.first[1], ends.second[0], ends.second[1]);
   }
-  if (pointerInside_ && hasFrame) paintLoupe(surface);
 }
 
-void CameraWnd::paintLoupe(PaintSurface& surface) {
-  Canvas canvas = canvasOf(surface);
-  if (canvas.empty() || pointerX_ < 0.0 || pointerY_ < 0.0 || pointerX_ >= canvas.width ||
-      pointerY_ >= canvas.height) {
-    return;
-  }
-  const PixelRect place = loupePlace(canvas, pointerX_, pointerY_);
+void CameraWnd::paintLoupe(Canvas& canvas, double x, double y, int bottomReserve) {
+  if (!(x >= 0.0 && y >= 0.0 && x < canvas.width && y < canvas.height)) return;
+  const PixelRect place = loupePlace(canvas, x, y, bottomReserve);
   std::lock_guard lock(frameLock);
-  if (frame != nullptr) drawLoupe(canvas, *frame, pointerX_, pointerY_, place);
+  if (frame != nullptr) drawLoupe(canvas, *frame, x, y, place);
 }
 
 void CameraWnd::leftClickCalibrated(double x, double y) {
@@ -222,6 +221,225 @@ void CameraWnd::showEdges() {
   app->detectEdges(*frame, true, side());
 }
 
+bool CameraWnd::describedKey(WPARAM key) {
+  switch (key) {
+    case VK_LEFT:
+      showCorrespondence(app->pairs().currentCorrespondence() - 1);
+      return false;
+    case VK_RIGHT:
+      showCorrespondence(app->pairs().currentCorrespondence() + 1);
+      return false;
+    case 'C':
+      app->calibrate();
+      return false;
+    case 'E':
+      showEdges();
+      return false;
+    case 'P':
+      app->togglePaused();
+      return false;
+    case 'X':
+      compareColours();
+      return false;
+    default:
+      if (key >= '1' && key <= '9') showCorrespondence(static_cast<int>(key - '1'));
+      return true;
+  }
+}
+
+bool CameraWnd::assistedKey(WPARAM key) {
+  const bool ctrl = isKeyDown(VK_CONTROL);
+  PairList& pairs = app->pairs();
+  if (ctrl && key == 'S') {
+    app->exportSession();
+    return false;
+  }
+  if (ctrl && (key == 'Z' || key == 'Y')) {
+    const bool redo = key == 'Y' || isKeyDown(VK_SHIFT);
+    if (redo ? pairs.redo() : pairs.undo()) {
+      // One line for the whole step, however many pairs it brings back or takes away.
+      const std::size_t count = pairs.correspondences().size();
+      logLine(std::string(redo ? "Redo: " : "Undo: ") + std::to_string(count) +
+              (count == 1 ? " pair" : " pairs") + " now");
+      pairsChanged();
+    }
+    return false;
+  }
+  switch (key) {
+    case VK_DELETE:
+    case VK_BACK:
+      if (pairs.remove(pairs.currentCorrespondence())) showCorrespondence(-1);
+      break;
+    case VK_ESCAPE:
+      if (pairs.dropPending()) invalidateBoth();
+      break;
+    case 'H':
+      app->toggleHelp();
+      invalidateBoth();
+      break;
+    case 'A':
+      app->automaticPairs();
+      break;
+    case 'R':
+      app->showRectified();
+      break;
+    case 'D':
+      app->showDisparity();
+      break;
+    default:
+      describedKey(key);
+      // The status line and the markers follow a calibration or a selection at once, also
+      // while the cameras are paused.
+      invalidateBoth();
+      break;
+  }
+  return assistedKeyWritesSnapshot(key, ctrl);
+}
+
+void CameraWnd::invalidateBoth() {
+  invalidate();
+  if (CameraWnd* other = otherWindow()) other->invalidate();
+}
+
+void CameraWnd::selectPair(int index) {
+  if (app->calibration().calibrated()) {
+    showCorrespondence(index);
+  } else {
+    app->pairs().setCurrentCorrespondence(index);
+    invalidateBoth();
+  }
+}
+
+void CameraWnd::pairsChanged() {
+  const int current = app->pairs().currentCorrespondence();
+  if (app->pairs().find(current) == nullptr) {
+    // The pair shown is gone: nothing is shown, and the keys start again from the first pair.
+    showCorrespondence(-1);
+  } else {
+    selectPair(current);
+  }
+}
+
+void CameraWnd::leftPress(WPARAM flags, double x, double y) {
+  pressIndex_ = -1;
+  dragging_ = false;
+  const int hit = pairNear(app->pairs().correspondences(), side_, x, y, kSelectRadius);
+  if (hit >= 0) {
+    pressIndex_ = hit;
+    pressX_ = x;
+    pressY_ = y;
+    selectPair(hit);
+    return;
+  }
+  const bool shift = (flags & MK_SHIFT) != 0 || isKeyDown(VK_SHIFT);
+  if (shift || !app->calibration().calibrated()) {
+    app->addClick(this, x, y);
+  } else {
+    leftClickCalibrated(x, y);
+  }
+  invalidateBoth();
+}
+
+void CameraWnd::pointerMoved(WPARAM flags) {
+  if (pressIndex_ < 0) return;
+  const Correspondence* pair = app->pairs().find(pressIndex_);
+  if ((flags & MK_LBUTTON) == 0 || pair == nullptr) {
+    // The release went elsewhere (or the pair did): the point stays where it was.
+    pressIndex_ = -1;
+    dragging_ = false;
+    return;
+  }
+  if (!dragging_) {
+    if (std::hypot(pointerX_ - pressX_, pointerY_ - pressY_) < kDragStart) return;
+    dragging_ = true;
+    grabDx_ = (side_ == 1 ? pair->x1 : pair->x0) - pressX_;
+    grabDy_ = (side_ == 1 ? pair->y1 : pair->y0) - pressY_;
+  }
+  dragX_ = pointerX_ + grabDx_;
+  dragY_ = pointerY_ + grabDy_;
+}
+
+void CameraWnd::leftRelease(double x, double y) {
+  if (dragging_) {
+    dragX_ = x + grabDx_;
+    dragY_ = y + grabDy_;
+    bool inside = false;
+    {
+      std::lock_guard lock(frameLock);
+      inside = frame != nullptr && frame->containsPoint(dragX_, dragY_);
+    }
+    if (inside && app->pairs().movePoint(pressIndex_, side_, {dragX_, dragY_})) pairsChanged();
+  }
+  pressIndex_ = -1;
+  dragging_ = false;
+  invalidateBoth();
+}
+
+void CameraWnd::paintAssisted(PaintSurface& surface) {
+  const bool hasFrame = paintFrame(surface);
+  Canvas canvas = canvasOf(surface);
+  if (canvas.empty()) return;
+
+  const PairList& pairs = app->pairs();
+  const StereoCalibration& calibration = app->calibration();
+  StatusFacts facts;
+  facts.pairs = pairs.correspondences().size();
+  facts.pendingSource = pairs.pendingSource();
+  facts.calibrated = calibration.calibrated();
+  facts.outOfDate = app->calibrationOutOfDate();
+  facts.helpShown = app->helpShown();
+  if (facts.calibrated) {
+    facts.residuals = pairResiduals(calibration.fundamental(), pairs.correspondences());
+    if (const std::optional<Session>& fit = calibration.lastAccurate()) {
+      facts.method = fit->method;
+      facts.inliers = fit->inlierCount();
+      facts.rmsPx = fit->rmsSampsonPx;
+    }
+  }
+  const std::string status = statusLineText(facts);
+
+  AssistedOverlay overlay;
+  overlay.side = side_;
+  overlay.pairs = pairs.correspondences();
+  overlay.residuals = facts.residuals;
+  overlay.selected = pairs.currentCorrespondence();
+  if (pointerInside_ && pressIndex_ < 0) {
+    overlay.hovered = pairNear(overlay.pairs, side_, pointerX_, pointerY_, kSelectRadius);
+  }
+  if (dragging_) {
+    overlay.dragged = pressIndex_;
+    overlay.dragPoint = {dragX_, dragY_};
+  }
+  overlay.pending = pairs.pendingSource() == side_;
+  overlay.pendingPoint = pairs.pendingPoint();
+  if (showLine && hasFrame) {
+    int width = 0;
+    int height = 0;
+    frameSize(width, height);
+    // Ends that are not finite (a line missing the picture, the zero F) draw nothing.
+    const VectorPair ends = clipLineToImage(epipolarLine, width, height);
+    overlay.line = true;
+    overlay.lineFrom = {ends.first[0], ends.first[1]};
+    overlay.lineTo = {ends.second[0], ends.second[1]};
+  }
+  // The cross of a match or a clicked point, unless it only repeats the selected pair's ring.
+  const Correspondence* shown = pairs.find(overlay.selected);
+  const bool repeatsSelection = shown != nullptr &&
+                                marker[0] == (side_ == 1 ? shown->x1 : shown->x0) &&
+                                marker[1] == (side_ == 1 ? shown->y1 : shown->y0);
+  overlay.cross = marker[0] != 0.0 && !repeatsSelection;
+  overlay.crossPoint = {marker[0], marker[1]};
+  overlay.status = status;
+  overlay.help = facts.helpShown;
+
+  const int statusHeight = drawAssistedOverlay(canvas, overlay);
+  if (dragging_) {
+    paintLoupe(canvas, dragX_, dragY_, statusHeight);
+  } else if (pointerInside_ && hasFrame) {
+    paintLoupe(canvas, pointerX_, pointerY_, statusHeight);
+  }
+}
+
 LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const double x = loWord(lParam);
   const double y = hiWord(lParam);
@@ -230,7 +448,9 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       paint();
       return 0;
     case WM_LBUTTONDOWN:
-      if (app->calibration().calibrated()) {
+      if (app->options().assist) {
+        leftPress(wParam, xFromLParam(lParam), yFromLParam(lParam));
+      } else if (app->calibration().calibrated()) {
         leftClickCalibrated(x, y);
       } else {
         app->addClick(this, x, y);
@@ -244,12 +464,17 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       pointerInside_ = true;
       pointerX_ = xFromLParam(lParam);
       pointerY_ = yFromLParam(lParam);
+      pointerMoved(wParam);
       invalidate();
       return 0;
     case WM_MOUSELEAVE:
       if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
       pointerInside_ = false;
       invalidate();
+      return 0;
+    case WM_LBUTTONUP:
+      if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
+      leftRelease(xFromLParam(lParam), yFromLParam(lParam));
       return 0;
     case WM_MBUTTONDOWN:
       if (side() == 0) {
@@ -262,57 +487,9 @@ LRESULT CameraWnd::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case WM_KEYDOWN:
-      switch (wParam) {
-        case VK_LEFT:
-          showCorrespondence(app->pairs().currentCorrespondence() - 1);
-          return 0;
-        case VK_RIGHT:
-          showCorrespondence(app->pairs().currentCorrespondence() + 1);
-          return 0;
-        case 'C':
-          app->calibrate();
-          return 0;
-        case 'E':
-          showEdges();
-          return 0;
-        case 'P':
-          app->togglePaused();
-          return 0;
-        case 'X':
-          compareColours();
-          return 0;
-        case 'A':
-        case 'R':
-        case 'D':
-          // The assisted views; without --assist a snapshot, as for any other key.
-          if (!app->options().assist) return LiveImageWnd::handleMessage(msg, wParam, lParam);
-          if (isKeyDown(VK_CONTROL)) return 0;  // Ctrl+A, R, D: no command, no snapshot
-          if (wParam == 'A') app->automaticPairs();
-          if (wParam == 'R') app->showRectified();
-          if (wParam == 'D') app->showDisparity();
-          return 0;
-        case 'S':
-          // The assisted export; a snapshot otherwise, as for any other key.
-          if (app->options().assist && isKeyDown(VK_CONTROL)) {
-            app->exportSession();
-            return 0;
-          }
-          return LiveImageWnd::handleMessage(msg, wParam, lParam);
-        case VK_SHIFT:
-        case VK_CONTROL:
-          // Modifiers are pressed on the way to a command (Ctrl+S): the assisted mode takes no
-          // snapshot of them.
-          if (app->options().assist) return 0;
-          return LiveImageWnd::handleMessage(msg, wParam, lParam);
-        default:
-          if (wParam >= '1' && wParam <= '9') {
-            showCorrespondence(static_cast<int>(wParam - '1'));
-          }
-          // The assisted mode's Ctrl shortcuts take no snapshot, whichever key comes with Ctrl.
-          if (app->options().assist && isKeyDown(VK_CONTROL)) return 0;
-          // Digits and every other key also ask for a snapshot.
-          return LiveImageWnd::handleMessage(msg, wParam, lParam);
-      }
+      if (!(app->options().assist ? assistedKey(wParam) : describedKey(wParam))) return 0;
+      // Digits and every other key also ask for a snapshot.
+      return LiveImageWnd::handleMessage(msg, wParam, lParam);
     default:
       return LiveImageWnd::handleMessage(msg, wParam, lParam);
   }

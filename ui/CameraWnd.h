@@ -21,20 +21,35 @@
 //                                           log the colour comparison of the two markers
 //   Ctrl+S               --assist           owner exportSession, no snapshot
 //   Shift, Ctrl, Ctrl+any --assist          no snapshot (digits still show their pair)
-//   A / R / D            --assist           automatic pairs / rectified view / disparity view
-//                                           (the owner's hooks, ui/VisionViews.h); no snapshot
 //   any other key                           a snapshot of the next frame (LiveImageWnd)
 // Mouse positions are client pixels, x right, y down. Operations that read pixels do nothing
 // for points outside the frame or without a frame.
 //
-// With --assist (the owner's options), also:
-//   pointer motion       the loupe (ui/Overlay.h): the 41 x 41 frame pixels around the
-//                        pointer magnified 4 times, in the window corner away from it, drawn
-//                        on the window surface after the frame, the cross and the line, never
-//                        into the frame; gone when the pointer leaves the window
-//   right / middle click the owner's accurate search (sub-pixel; the cross is drawn at the
-//                        nearest whole pixel)
-//   left click           before calibration, the owner refines the click before it is stored
+// With --assist (the owner's options) the window paints and edits the pairs (design.md §9):
+//   paint: over the frame, on the window surface and never into the frame (ui/Overlay.h):
+//     the epipolar line coloured, 2 px, outlined; every pair's point of this camera as a
+//     numbered ring (numbered from 1 as the digit keys number them), coloured by its residual
+//     under F once calibrated (green < 1 px, yellow < 3 px, red), the selected pair (the one
+//     the arrow and digit keys show) ringed in white, the pair a press would pick thicker;
+//     the waiting first click with ticks; the cross `marker` (a match, a clicked point) in
+//     orange; the status line (ui/AssistedView.h); the help panel while the owner shows it;
+//     the loupe (ui/Overlay.h: the 41 x 41 frame pixels magnified 4 times, in the corner away
+//     from the point) around a dragged point, or else around the pointer while it is over
+//     the window.
+//   right / middle click                the owner's accurate search (sub-pixel)
+//   left click that marks               the owner refines it before it is stored
+//   left press within 6 px of a point   selects its pair (with its lines once calibrated)
+//   pointer moved 3 px with it held     drags the point; released over the frame it moves
+//                                       there as one edit, elsewhere it stays
+//   left click elsewhere                as described; with Shift, marks a pair even after
+//                                       calibration
+//   Delete, Backspace / Escape          delete the selected pair / drop the waiting click
+//   Ctrl+Z / Ctrl+Shift+Z, Ctrl+Y       undo / redo a pair edit (PairList history), logged
+//                                       "Undo: 11 pairs now", "Redo: 12 pairs now"
+//   H                                   shows or hides the help panel in both windows
+//   A, R, D                             the owner's automaticPairs, showRectified,
+//                                       showDisparity (ui/VisionViews.h)
+//   Snapshots: only the keys assistedKeyWritesSnapshot names (never while Ctrl is held).
 // Without --assist pointer motion, button release and leave messages change nothing.
 //
 // Frames: the base swap (LiveImageWnd::onFrame, capture thread) asks acceptsFrames(), the
@@ -51,6 +66,7 @@
 #include "geometry/Matrix.h"
 #include "platform/PaintSurface.h"
 #include "ui/CameraWndOwner.h"
+#include "ui/Canvas.h"
 #include "ui/LiveImageWnd.h"
 
 namespace epipolar {
@@ -99,8 +115,26 @@ class CameraWnd : public LiveImageWnd {
 
  private:
   void paint();
-  // The loupe around the pointer, when the pointer is over the window and a frame is shown.
-  void paintLoupe(PaintSurface& surface);
+  // The assisted paint: the frame and the overlays listed above.
+  void paintAssisted(PaintSurface& surface);
+  // The described key actions; true when the key also asks for a snapshot (digits and keys
+  // without a command).
+  bool describedKey(WPARAM key);
+  // The assisted key commands, then the described ones; false when the key takes no snapshot.
+  bool assistedKey(WPARAM key);
+  void leftPress(WPARAM flags, double x, double y);
+  void pointerMoved(WPARAM flags);
+  void leftRelease(double x, double y);
+  // Selects pair `index` as the digit keys do; before calibration without lines.
+  void selectPair(int index);
+  // After a change of the pairs: the shown pair again (its lines may have moved), or nothing
+  // shown when it is gone; both windows repaint.
+  void pairsChanged();
+  // Repaints both camera windows.
+  void invalidateBoth();
+  // The loupe of the frame around (x, y), placed away from it and above the bottom
+  // `bottomReserve` rows.
+  void paintLoupe(Canvas& canvas, double x, double y, int bottomReserve);
   // True when this frame holds (x, y) and the other window holds a frame.
   bool canSearchFrom(double x, double y);
   void leftClickCalibrated(double x, double y);
@@ -115,6 +149,17 @@ class CameraWnd : public LiveImageWnd {
   bool pointerInside_ = false;
   double pointerX_ = 0.0;
   double pointerY_ = 0.0;
+  // A left press on a marker: its pair, where the press was, and once the pointer has moved
+  // kDragStart the drag with the point at dragX_, dragY_ (the press's offset from the point
+  // kept).
+  int pressIndex_ = -1;
+  double pressX_ = 0.0;
+  double pressY_ = 0.0;
+  bool dragging_ = false;
+  double grabDx_ = 0.0;
+  double grabDy_ = 0.0;
+  double dragX_ = 0.0;
+  double dragY_ = 0.0;
 };
 
 }  // namespace epipolar

@@ -11,7 +11,9 @@
 //   calibration()  F, its epipoles and the `calibrated` flag;
 //   balls()        the balls of the view and their size;
 //   paused()       whether camera frames are dropped unseen;
-//   options()      what the command line chose, fixed for the run.
+//   options()      what the command line chose, fixed for the run;
+//   helpShown()    whether the camera windows show the help panel (--assist, key H);
+//   calibrationOutOfDate()  whether the pairs changed since F was last fitted to them.
 // Windows change them only through the groups' operations and the operations below.
 //
 // Threads: everything here is used on the UI thread, except paused(), which the camera
@@ -20,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -60,6 +63,18 @@ class CameraWndOwner {
   void setPaused(bool paused) { paused_.store(paused); }
   // Key P of any of the three windows.
   void togglePaused() { paused_.store(!paused_.load()); }
+
+  // Key H of the assisted mode, shared by both camera windows.
+  bool helpShown() const { return helpShown_; }
+  void toggleHelp() { helpShown_ = !helpShown_; }
+
+  // Records that F now belongs to the pairs as they are (after a calibration, or after the
+  // start's restores). From then on any change of the pairs makes a calibrated F out of date
+  // until this is called again.
+  void markFitted() { fittedRevision_ = pairs_.revision(); }
+  bool calibrationOutOfDate() const {
+    return calibration_.calibrated() && pairs_.revision() != fittedRevision_;
+  }
 
   // Camera window (0) or (1), the one place that says which window is which; null before
   // that window exists and after it is gone.
@@ -107,6 +122,8 @@ class CameraWndOwner {
   StereoCalibration calibration_;
   BallSet balls_;
   std::atomic<bool> paused_{false};
+  bool helpShown_ = false;
+  std::uint64_t fittedRevision_ = 0;
 };
 
 }  // namespace epipolar
