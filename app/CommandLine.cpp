@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 
 namespace epipolar {
 
@@ -104,14 +106,24 @@ CommandLineResult parseCommandLine(int argc,
 
   CalibrateArguments calibrateArguments;
   CLI::App* calibrateCommand = addCalibrateCommand(app, calibrateArguments);
-  for (CLI::Option* option : {virtualOption,
-                              sourceOption,
-                              imagesOption,
-                              printRigOption,
-                              listDevicesOption,
-                              assistOption,
-                              pairsOption}) {
-    calibrateCommand->excludes(option);
+  PairsArguments pairsArguments;
+  CLI::App* pairsCommand = addPairsCommand(app, pairsArguments);
+  RectifyArguments rectifyArguments;
+  CLI::App* rectifyCommand = addRectifyCommand(app, rectifyArguments);
+  DisparityArguments disparityArguments;
+  CLI::App* disparityCommand = addDisparityCommand(app, disparityArguments);
+  const std::array<CLI::App*, 4> commands{
+      calibrateCommand, pairsCommand, rectifyCommand, disparityCommand};
+  for (CLI::App* command : commands) {
+    for (CLI::Option* option : {virtualOption,
+                                sourceOption,
+                                imagesOption,
+                                printRigOption,
+                                listDevicesOption,
+                                assistOption,
+                                pairsOption}) {
+      command->excludes(option);
+    }
   }
 
   try {
@@ -119,11 +131,25 @@ CommandLineResult parseCommandLine(int argc,
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error, out, err);
     // Scripts tell a usage error by status 2, whatever CLI11's own code; help stays 0.
-    if (status != 0 && calibrateCommand->parsed()) return {std::nullopt, kExitBadInput};
+    const bool inCommand = std::any_of(
+        commands.begin(), commands.end(), [](CLI::App* command) { return command->parsed(); });
+    if (status != 0 && inCommand) return {std::nullopt, kExitBadInput};
     return {std::nullopt, status};
   }
   if (calibrateCommand->parsed()) {
     line.calibrate = calibrateArguments;
+    return {line, 0};
+  }
+  if (pairsCommand->parsed()) {
+    line.pairsCommand = pairsArguments;
+    return {line, 0};
+  }
+  if (rectifyCommand->parsed()) {
+    line.rectifyCommand = rectifyArguments;
+    return {line, 0};
+  }
+  if (disparityCommand->parsed()) {
+    line.disparityCommand = disparityArguments;
     return {line, 0};
   }
 

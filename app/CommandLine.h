@@ -12,8 +12,11 @@
 //   --assist                the assisted mode
 //   --pairs FILE            with --assist: pairs to append at start
 // A subcommand runs instead of the program's windows and takes none of the options above:
-//   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h);
-//                           its usage errors end with status 2
+//   calibrate PAIRS ...     the fundamental matrix of a pairs file (app/CalibrateCommand.h)
+//   pairs LEFT RIGHT ...    automatic pairs of two pictures (app/VisionCommands.h)
+//   rectify LEFT RIGHT ...  rectification of two pictures by a calibration
+//   disparity LEFT RIGHT .. the disparity map of two pictures
+// and a subcommand's usage errors end with status 2
 //
 // Parsing never ends the process: the caller gets either the options or the exit status,
 // with anything to print already written to the given streams.
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "app/CalibrateCommand.h"
+#include "app/VisionCommands.h"
 #include "ui/Options.h"
 
 namespace epipolar {
@@ -42,6 +46,10 @@ struct CommandLine {
   Options options;
   // Set when the command line names the calibrate subcommand: main runs it and no window.
   std::optional<CalibrateArguments> calibrate;
+  // Likewise for the picture subcommands.
+  std::optional<PairsArguments> pairsCommand;
+  std::optional<RectifyArguments> rectifyCommand;
+  std::optional<DisparityArguments> disparityCommand;
 };
 
 struct CommandLineResult {

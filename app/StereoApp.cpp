@@ -83,6 +83,7 @@ StereoApp::StereoApp(Camera* camera0,
     : GLWnd("Ball Display", 700, 600, 400, 400),
       CameraWndOwner(options),
       settings(settingsFileName) {
+  if (options.assist) vision = std::make_unique<VisionViews>(*this);
   cameraWnd0 = makeCameraWindow(camera0, 0, 100, 100);
   cameraWnd1 = makeCameraWindow(camera1, 1, 750, 100);
 
@@ -167,6 +168,7 @@ StereoApp::~StereoApp() {
   saveUnexportedEdits();
   // No frame may arrive while, or after, a window is deleted.
   stopCameras();
+  vision.reset();  // stops the live views' workers and waits for a running search
   cameraWnd0.reset();
   cameraWnd1.reset();
   for (std::unique_ptr<ImageWnd>& slot : edgeWnd) slot.reset();
@@ -248,6 +250,10 @@ bool StereoApp::show(bool visible) {
 }
 
 LRESULT StereoApp::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kAutomaticPairsDone) {
+    if (vision) vision->finishAutomaticPairs();
+    return 0;
+  }
   if (msg == WM_KEYDOWN) {
     switch (wParam) {
       case VK_LEFT:
@@ -266,6 +272,22 @@ LRESULT StereoApp::handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
   }
   return GLWnd::handleMessage(msg, wParam, lParam);
+}
+
+void StereoApp::automaticPairs() {
+  if (vision) vision->startAutomaticPairs();
+}
+
+void StereoApp::showRectified() {
+  if (vision) vision->showRectified();
+}
+
+void StereoApp::showDisparity() {
+  if (vision) vision->showDisparity();
+}
+
+void StereoApp::cameraFrameShown() {
+  if (vision) vision->frameShown();
 }
 
 void StereoApp::drawScene() {

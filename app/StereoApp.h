@@ -68,6 +68,7 @@
 #include "ui/GLText.h"
 #include "ui/GLWnd.h"
 #include "ui/ImageWnd.h"
+#include "ui/VisionViews.h"
 
 namespace epipolar {
 
@@ -82,6 +83,7 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   // Shows (or hides) the view, both camera windows and every edge window.
   bool show(bool visible) override;
   // Keys of the view: Left adds 0.005 to pointSize, Right subtracts it, P toggles paused.
+  // kAutomaticPairsDone ends an automatic pairs search (VisionViews).
   LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
   // The balls, nearest last (ui/BallView.h); with --assist fitted into the view and numbered.
   void drawScene() override;
@@ -96,6 +98,11 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   ImagePosition findMatch(CameraWnd* window, double x, double y) override;
   void detectEdges(const Image& frame, bool show, int index) override;
   void invalidateView() override { invalidate(); }
+  // Keys A, R, D with --assist (ui/VisionViews.h); nothing without it.
+  void automaticPairs() override;
+  void showRectified() override;
+  void showDisparity() override;
+  void cameraFrameShown() override;
   WindowHandle viewWindow() const override { return hwnd; }
 
   // Writes the calibration keys into `settings` and saves the file. Runs once; later calls do
@@ -113,6 +120,8 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   static constexpr int kEdgeSlots = 6;
   std::array<std::unique_ptr<ImageWnd>, kEdgeSlots> edgeWnd;
   ConfigFile settings;
+  // The assisted views (--assist only; null otherwise).
+  std::unique_ptr<VisionViews> vision;
 
  private:
   std::unique_ptr<CameraWnd> makeCameraWindow(Camera* camera, int side, int x, int y);

@@ -15,6 +15,11 @@ int main(int argc, char** argv) {
   if (!parsed.options) return parsed.exitStatus;
   const CommandLine& line = *parsed.options;
   if (line.calibrate) return runCalibrateCommand(*line.calibrate, std::cin, std::cout, std::cerr);
+  if (line.pairsCommand) return runPairsCommand(*line.pairsCommand, std::cout, std::cerr);
+  if (line.rectifyCommand) return runRectifyCommand(*line.rectifyCommand, std::cout, std::cerr);
+  if (line.disparityCommand) {
+    return runDisparityCommand(*line.disparityCommand, std::cout, std::cerr);
+  }
 
   if (line.printRig || line.listDevices) {
     if (line.printRig) printVirtualRig(std::cout);

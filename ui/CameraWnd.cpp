@@ -38,7 +38,10 @@ CameraWnd* CameraWnd::otherWindow() const { return app->cameraWindow(1 - side_);
 // passed through the lock once knows that no swap is in progress and none will start.
 bool CameraWnd::acceptsFrames() const { return !app->paused(); }
 
-void CameraWnd::frameShown() { app->invalidateView(); }
+void CameraWnd::frameShown() {
+  app->invalidateView();
+  app->cameraFrameShown();
+}
 
 void CameraWnd::pauseAndSettle() {
   app->setPaused(true);

@@ -48,7 +48,7 @@
 //                                       "Undo: 11 pairs now", "Redo: 12 pairs now"
 //   H                                   shows or hides the help panel in both windows
 //   A, R, D                             the owner's automaticPairs, showRectified,
-//                                       showDisparity
+//                                       showDisparity (ui/VisionViews.h)
 //   Snapshots: only the keys assistedKeyWritesSnapshot names (never while Ctrl is held).
 // Without --assist pointer motion, button release and leave messages change nothing.
 //

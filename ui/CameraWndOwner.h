@@ -97,11 +97,14 @@ class CameraWndOwner {
   // accurate one when options().assist is set.
   virtual void calibrate() = 0;
   // Keys A (automatic pairs), R (rectified view) and D (disparity view) of the assisted mode.
-  // The camera windows route the keys here and write no snapshot for them; the views are
-  // not part of this program yet, so by default the keys do nothing.
+  // The camera windows route the keys here and write no snapshot for them; without an
+  // implementation the keys do nothing.
   virtual void automaticPairs() {}
   virtual void showRectified() {}
   virtual void showDisparity() {}
+  // Called on a capture thread after each camera frame shown, for views that follow the live
+  // frames. Nothing by default.
+  virtual void cameraFrameShown() {}
   // The best match in the other window's frame of (x, y) in `window`'s frame, searched along
   // the epipolar line; (0, 0) when nothing matches. With --assist the accurate search's
   // sub-pixel match, uncertain or not (its log line says which).
