@@ -13,14 +13,10 @@ int runEpipolar(CameraList& cameras, const Options& options, const std::string& 
 
   std::unique_ptr<Camera> opened[2];
   for (int i = 0; i < cameras.count(); ++i) {
-    DebugStream << "Camera " << i << " is " << cameras.entry(i)->name;
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("Camera ", i, " is ", cameras.entry(i)->name);
     if (i < 2) opened[i] = cameras.openCamera(i);
   }
-  DebugStream << "Total count: " << cameras.count();
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Total count: ", cameras.count());
 
   {
     StereoApp app(opened[0].get(), opened[1].get(), settingsFileName, options);

@@ -1,7 +1,5 @@
 #include "app/StereoApp.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -29,10 +27,7 @@ namespace {
 constexpr const char* kUseData = "Use data?";
 
 void logPoint(std::size_t i, const Correspondence& point) {
-  DebugStream << "Point " << i << ": (" << point.x0 << ", " << point.y0 << ") = (" << point.x1
-              << ", " << point.y1 << ")";
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Point ", i, ": (", point.x0, ", ", point.y0, ") = (", point.x1, ", ", point.y1, ")");
 }
 
 // F as the session files hold it; an F that is not 3 x 3 (never kept by the calibration owner)
@@ -52,7 +47,7 @@ std::string pairCount(std::size_t count) {
 // and the reason logged when it fails.
 bool writeSessionFile(const char* name, const std::string& bytes) {
   if (saveFile(name, bytes, Sync::kYes)) return true;
-  logLine(std::string("Could not write ") + name + ": " + std::strerror(errno));
+  logLine("Could not write ", name, ": ", std::strerror(errno));
   return false;
 }
 
@@ -67,12 +62,15 @@ bool keepEarlierSessionFile() {
   std::ifstream in(kSessionFileName, std::ios::binary);
   std::ostringstream bytes;
   if (!in || !(bytes << in.rdbuf()) || in.bad()) {
-    logLine(std::string("Could not read ") + kSessionFileName + ": " +
-            (errno != 0 ? std::strerror(errno) : "read error") + "; the edits are not saved");
+    logLine("Could not read ",
+            kSessionFileName,
+            ": ",
+            errno != 0 ? std::strerror(errno) : "read error",
+            "; the edits are not saved");
     return false;
   }
   if (!writeSessionFile(kSessionBackupFileName, bytes.str())) return false;
-  logLine(std::string("Kept the earlier ") + kSessionFileName + " as " + kSessionBackupFileName);
+  logLine("Kept the earlier ", kSessionFileName, " as ", kSessionBackupFileName);
   return true;
 }
 
@@ -109,12 +107,8 @@ StereoApp::StereoApp(Camera* camera0,
 
 std::unique_ptr<CameraWnd> StereoApp::makeCameraWindow(Camera* camera, int side, int x, int y) {
   if (camera == nullptr) {
-    DebugStream << "Camera was NULL, what are you trying to pull here!";
-    DebugStream.put('\n');
-    DebugStream.flush();
-    // One write: camera 0's capture thread is already running and may be reporting too.
-    writeAll(STDERR_FILENO,
-             "epipolar needs two cameras. To try it without any, run: epipolar --virtual\n");
+    logLine("Camera was NULL, what are you trying to pull here!");
+    reportError("epipolar needs two cameras. To try it without any, run: epipolar --virtual");
     exitEarly(0);
   }
   auto window = std::make_unique<CameraWnd>(this, camera, side, x, y);
@@ -214,14 +208,17 @@ void StereoApp::exportSession() {
   const bool written = writeSessionFile(kSessionFileName, sessionJson(now));
   if (written) {
     sessionFileWritten_ = true;
-    logLine("Exported " + pairCount(now.pairs.size()) + (now.F ? " with F" : " without F") +
-            " to " + kSessionFileName);
+    logLine("Exported ",
+            pairCount(now.pairs.size()),
+            now.F ? " with F" : " without F",
+            " to ",
+            kSessionFileName);
     markExported();
   }
   if (!now.F) {
-    logLine(std::string(kCalibrationFileName) + " not written: no F in use yet");
+    logLine(kCalibrationFileName, " not written: no F in use yet");
   } else if (writeSessionFile(kCalibrationFileName, calibrationYaml(*now.F))) {
-    logLine(std::string("Exported F to ") + kCalibrationFileName);
+    logLine("Exported F to ", kCalibrationFileName);
   }
 }
 
@@ -234,8 +231,11 @@ void StereoApp::saveUnexportedEdits() {
   if (!sessionFileWritten_ && !keepEarlierSessionFile()) return;
   const Session now = session();
   if (writeSessionFile(kSessionFileName, sessionJson(now))) {
-    logLine(std::string("Saved the edits not yet exported to ") + kSessionFileName + " (" +
-            pairCount(now.pairs.size()) + ")");
+    logLine("Saved the edits not yet exported to ",
+            kSessionFileName,
+            " (",
+            pairCount(now.pairs.size()),
+            ")");
   }
 }
 
@@ -304,9 +304,7 @@ void StereoApp::addClick(CameraWnd* window, double x, double y) {
   if (!pairs().click(window->side(), point)) return;
 
   const std::size_t count = pairs().correspondences().size();
-  DebugStream << count << " points reached";
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine(count, " points reached");
   if (count == 9 || count % 10 == 0) {
     messageBox(hwnd,
                "9 point correspondances marked.  Calibration can now begin.",
@@ -319,9 +317,15 @@ void StereoApp::addPairs(std::span<const Correspondence> added,
                          const std::string& origin,
                          const std::string& note) {
   pairs().append(added);
-  logLine("Added " + pairCount(added.size()) + " from " + origin + " (" +
-          std::to_string(pairs().correspondences().size()) + " in all)" +
-          (note.empty() ? "" : "; " + note));
+  logLine("Added ",
+          pairCount(added.size()),
+          " from ",
+          origin,
+          " (",
+          pairs().correspondences().size(),
+          " in all)",
+          note.empty() ? "" : "; ",
+          note);
 }
 
 void StereoApp::calibrate() {

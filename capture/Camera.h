@@ -62,10 +62,7 @@ class Camera {
 
   // The line every camera writes once its frame size is known after opening.
   void logResolution() const {
-    DebugStream << "Camera " << deviceEntry->id << " resoution: " << frameWidth() << "x"
-                << frameHeight();
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("Camera ", deviceEntry->id, " resoution: ", frameWidth(), "x", frameHeight());
   }
 
   std::atomic<FrameCallback> frameCallback{nullptr};

@@ -1,7 +1,5 @@
 #include "capture/Snapshot.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,14 +23,12 @@ bool Snapshot::writeIfRequested(const std::uint8_t* block, std::size_t size, int
   if (!requested_.exchange(false, std::memory_order_relaxed)) return false;
 
   const std::string name = snapshotFileName(cameraId);
-  DebugStream << "Writing image " << name;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Writing image ", name);
 
   if (saveFile(name, std::string_view(reinterpret_cast<const char*>(block), size), Sync::kNo)) {
     return true;
   }
-  writeAll(STDERR_FILENO, "Could not write snapshot " + name + ": " + std::strerror(errno) + "\n");
+  reportError("Could not write snapshot " + name + ": " + std::strerror(errno));
   return false;
 }
 

@@ -10,21 +10,29 @@
 namespace epipolar {
 namespace {
 
-void endLine() {
-  DebugStream.put('\n');
-  DebugStream.flush();
-}
-
 void logTestResults(std::span<const Correspondence> correspondences, const Matrix& F) {
   for (const Correspondence& c : correspondences) {
     Vector l = F * homogeneousPoint(c.x0, c.y0);
     const double norm = l.norm();
     for (int i = 0; i < l.count(); ++i) l[i] = l[i] / norm;
     const double residual = l[1] * c.y1 + l[0] * c.x1 + l[2];
-    DebugStream << "Test results: " << l[0] << " * " << c.x1 << " + " << l[1] << " * " << c.y1
-                << " + " << l[2] << " = " << residual;
-    endLine();
+    logLine("Test results: ",
+            l[0],
+            " * ",
+            c.x1,
+            " + ",
+            l[1],
+            " * ",
+            c.y1,
+            " + ",
+            l[2],
+            " = ",
+            residual);
   }
+}
+
+void logWarnings(const FundamentalReport& report) {
+  for (const std::string& warning : report.warnings) logLine("Warning: ", warning);
 }
 
 void logAccurateResults(std::span<const Correspondence> correspondences,
@@ -38,7 +46,7 @@ void logAccurateResults(std::span<const Correspondence> correspondences,
     logLine(
         accuratePairLine(static_cast<int>(k) + 1, sampsonDistance(f, correspondences[k]), inlier));
   }
-  for (const std::string& warning : report.warnings) logLine("Warning: " + warning);
+  logWarnings(report);
 }
 
 }  // namespace
@@ -84,12 +92,10 @@ bool calibrate(std::span<const Correspondence> correspondences,
                FundamentalReport* report) {
   const int n = static_cast<int>(correspondences.size());
   if (n < kMinCalibrationPoints) {
-    DebugStream << "Can't calibrate, too few points";
-    endLine();
+    logLine("Can't calibrate, too few points");
     return false;
   }
-  DebugStream << "Working with " << n << " matches";
-  endLine();
+  logLine("Working with ", n, " matches");
 
   // F is a 3x3 matrix from here on, also when no model is found and F keeps its value.
   if (F.rows() != 3 || F.cols() != 3) F = Matrix(3, 3);
@@ -114,7 +120,7 @@ bool calibrate(std::span<const Correspondence> correspondences,
       // Residuals and epipoles of an F that did not come from these pairs would read as
       // their result: the failure and its reasons are all there is to say.
       logLine(accurateFailureLine(estimate, n));
-      for (const std::string& warning : estimate.warnings) logLine("Warning: " + warning);
+      logWarnings(estimate);
       return false;
     }
     std::copy(estimate.F.begin(), estimate.F.end(), F.data());

@@ -343,16 +343,11 @@ std::vector<bool> NormalisedLineScorer::inlierMask(const Matrix3x3& F,
   return mask;
 }
 
-void ClassicRunLog::start(int limit) {
-  std::ostream& log = DebugStream.stream();
-  log << "trying " << limit << " runs";
-  log.put('\n');
-  log.flush();
-}
+void ClassicRunLog::start(int limit) { logLine("trying ", limit, " runs"); }
 
-// Writes "Run i: Error: e, with k inliers" as one unit. The text is formatted with to_chars,
-// which gives exactly what the stream's default format gives (%.6g for the double, decimal
-// integers) at a fraction of the cost; the loop writes one such line per run.
+// Writes "Run i: Error: e, with k inliers". The text is formatted with to_chars, which gives
+// exactly what the stream's default format gives (%.6g for the double, decimal integers) at a
+// fraction of the cost; the loop writes one such line per run.
 void ClassicRunLog::model(int run, const EpipolarErrorResult& score) {
   char line[128];
   char* out = line;
@@ -364,17 +359,12 @@ void ClassicRunLog::model(int run, const EpipolarErrorResult& score) {
   out = std::to_chars(out, end, score.error, std::chars_format::general, 6).ptr;
   text(", with ");
   out = std::to_chars(out, end, score.inliers).ptr;
-  text(" inliers\n");
-  std::ostream& log = DebugStream.stream();
-  log.write(line, out - line);
-  log.flush();
+  text(" inliers");
+  logLine(std::string_view(line, out - line));
 }
 
 void ClassicRunLog::end(const EpipolarErrorResult& best) {
-  std::ostream& log = DebugStream.stream();
-  log << "Best error: " << best.error << ", with " << best.inliers << " inliers";
-  log.put('\n');
-  log.flush();
+  logLine("Best error: ", best.error, ", with ", best.inliers, " inliers");
 }
 
 RansacResult<ClassicModel, EpipolarErrorResult> estimateClassic(

@@ -12,13 +12,9 @@ void computeEpipoles(const Matrix& F, Vector& epipole0, Vector& epipole1) {
   // The last columns hold the null vectors; for a 3x3 F that is column 2. Taking the last
   // column keeps a malformed F from reading outside the decomposition.
   epipole0 = U.column(U.cols() - 1);
-  DebugStream << "Epipole 0: " << epipole0;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Epipole 0: ", epipole0);
   epipole1 = V.column(V.cols() - 1);
-  DebugStream << "Epipole 1: " << epipole1;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Epipole 1: ", epipole1);
 }
 
 Matrix epipolarMatrix(const Matrix& F, bool forCamera1) { return forCamera1 ? F.transpose() : F; }

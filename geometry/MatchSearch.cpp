@@ -28,11 +28,6 @@ IndexRange boundedRange(double start, double end, int limit) {
   return {lo, std::max(lo, hi)};
 }
 
-void logLineEnd() {
-  DebugStream.put('\n');
-  DebugStream.flush();
-}
-
 }  // namespace
 
 OffsetRange windowOffsets(int p, int half, int limit) {
@@ -102,11 +97,9 @@ SearchLine beginSearch(const Matrix& M, ImagePosition source, int width, int hei
     result.line = Vector(3);
     for (int i = 0; i < 3; ++i) result.line[i] = std::nan("");
   }
-  DebugStream << "Line: " << result.line;
-  logLineEnd();
+  logLine("Line: ", result.line);
   result.ends = clipLineToImage(result.line, width, height);
-  DebugStream << result.ends.first << " -> " << result.ends.second;
-  logLineEnd();
+  logLine(result.ends.first, " -> ", result.ends.second);
   result.finite = std::isfinite(result.line[0]) && std::isfinite(result.line[1]) &&
                   std::isfinite(result.line[2]);
   return result;

@@ -79,10 +79,7 @@ Colour Image::pixel(std::int32_t x, std::int32_t y) const { return Colour(row(y)
 
 void Image::setPixel(std::int32_t x, std::int32_t y, const Colour& colour) {
   if (!contains(x, y)) {
-    DebugStream << "What is wrong with you? " << x << " < " << width << ", " << y << " < "
-                << height;
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("What is wrong with you? ", x, " < ", width, ", ", y, " < ", height);
     return;
   }
   std::uint8_t* at = row(y) + 3 * x;

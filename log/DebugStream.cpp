@@ -3,6 +3,7 @@
 #include <gsl/gsl_errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <memory>
@@ -90,19 +91,21 @@ std::ostream& threadDebugStream() {
   return threadStream.stream;
 }
 
-void logLine(std::string_view text) {
-  std::ostream& out = threadDebugStream();
-  out << text;
-  out.put('\n');
-  out.flush();
+void reportError(std::string_view text) {
+  std::string line = singleLine(text);
+  line.push_back('\n');
+  writeAll(STDERR_FILENO, line);
+}
+
+std::string singleLine(std::string_view text) {
+  std::string line(text);
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return line;
 }
 
 void logGslError(const char* reason, const char* file, int line, int gsl_errno) {
-  std::ostream& out = threadDebugStream();
-  out << "ERROR: " << (reason ? reason : "") << " " << (file ? file : "") << ":" << line << "("
-      << gsl_errno << ")";
-  out.put('\n');
-  out.flush();
+  logLine("ERROR: ", reason ? reason : "", " ", file ? file : "", ":", line, "(", gsl_errno, ")");
 }
 
 void installGslErrorHandler() { gsl_set_error_handler(&logGslError); }

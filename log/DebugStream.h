@@ -1,10 +1,22 @@
-// The process-wide diagnostic log stream.
+// The process-wide diagnostic log stream, and the one rule for standard error.
 //
-// Writers build a line with ordinary stream insertions, then put('\n') and flush():
+// Standard error carries two kinds of text, each written one way:
+//   - The log: the program's diagnostic lines ("Total count: 2", "Run 5: Error: ...", the
+//     calibration's lines and every other line the program logs as it works). Written with
+//     logLine(parts...) and nothing else; the log sink (standard error by default, a capture
+//     in tests) receives each line as one unit.
+//   - Plain messages for the user: a failure the user has to act on that is not a log line
+//     (settings that cannot be written, a capture device's error, a snapshot not saved, the
+//     hint to run with --virtual). Written with reportError(text): one line, one write(2),
+//     straight to file descriptor 2, never through the log sink.
+// The command line's help and usage errors, and a subcommand's own messages and result, go
+// to the streams main hands the parser and the subcommand (app/CommandLine.h,
+// app/CalibrateCommand.h), so tests can read them; a subcommand's log lines still go through
+// logLine.
 //
-//   DebugStream << "Total count: " << n;
-//   DebugStream.put('\n');
-//   DebugStream.flush();
+// logLine streams its arguments into the calling thread's stream, ends the line and flushes:
+//
+//   logLine("Total count: ", n);
 //
 // Each flush hands everything written since the previous flush *by the same thread* to the
 // log sink as one unit. The default sink is standard error, written with a single write(2)
@@ -15,8 +27,9 @@
 // so formatting state and partial lines are never shared and a line is never torn. This is
 // what makes logging from capture threads race-free; the standard streams take no lock.
 //
-// Integers are written in decimal and doubles in the default format (six significant digits);
-// no writer changes the format flags or precision.
+// Integers are written in decimal and doubles in the default format (six significant digits),
+// vectors as "<a, b, c>" and colours as "(h, s, v)" by their own operator<<; no writer changes
+// the format flags or precision.
 #pragma once
 
 #include <functional>
@@ -55,7 +68,8 @@ class DebugStringBuf : public std::stringbuf {
 std::ostream& threadDebugStream();
 
 // Stand-in object for the one process-wide stream: every operation forwards to the calling
-// thread's own std::ostream, so chained insertions continue on a real ostream.
+// thread's own std::ostream, so chained insertions continue on a real ostream. The program
+// writes its lines with logLine below; the stream itself is for code that tests the log.
 class DebugStreamHandle {
  public:
   template <typename T>
@@ -72,9 +86,23 @@ class DebugStreamHandle {
 
 inline constexpr DebugStreamHandle DebugStream{};
 
-// Writes `DebugStream` line and flushes: the writer convention in one call, for code that
-// logs a ready-made string.
-void logLine(std::string_view text);
+// Writes one log line: `parts` streamed in order into the calling thread's stream, then a
+// line feed, then the flush that hands the line to the sink as one unit.
+template <typename... Parts>
+void logLine(const Parts&... parts) {
+  std::ostream& out = threadDebugStream();
+  (out << ... << parts);
+  out.put('\n');
+  out.flush();
+}
+
+// Writes `text` to standard error as one line with one write(2): its line breaks become
+// blanks and a line feed is added. For plain messages to the user, never for log lines.
+void reportError(std::string_view text);
+
+// `text` with every line feed and carriage return made a blank: a message that stays one line
+// whatever a file name or a library's detail text holds.
+std::string singleLine(std::string_view text);
 
 // GSL error handler: logs "ERROR: " reason " " file ":" line "(" gsl_errno ")" and returns,
 // so GSL hands its error code back to the caller instead of aborting the process.

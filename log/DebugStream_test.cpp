@@ -30,6 +30,23 @@ TEST(DebugStream, OneFlushIsOneUnitHoldingEverythingSinceTheLastFlush) {
   EXPECT_EQ(log.units(), (std::vector<std::string>{"Total count: 2\n", "a1.5\nb0.333333\n", ""}));
 }
 
+TEST(DebugStream, LogLineStreamsItsPartsInTheStreamFormatAsOneUnit) {
+  LogCapture log;
+  logLine("Total count: ", 2, ", ", 1.0 / 3.0, ", ", 1e-7, ", ", 0.5f);
+  logLine(std::string("ready"));
+  EXPECT_EQ(log.units(),
+            (std::vector<std::string>{"Total count: 2, 0.333333, 1e-07, 0.5\n", "ready\n"}));
+}
+
+TEST(DebugStream, ReportErrorWritesOneLineToStandardErrorAndNothingToTheLog) {
+  LogCapture log;
+  ::testing::internal::CaptureStderr();
+  reportError("cams.conf\nx: the settings could not be saved\r");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "cams.conf x: the settings could not be saved \n");
+  EXPECT_TRUE(log.units().empty());
+}
+
 TEST(DebugStream, TextLeftUnflushedByAThreadIsSentOnceWhenItEnds) {
   LogCapture log;
   std::thread([] { DebugStream << "pending"; }).join();

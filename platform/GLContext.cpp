@@ -10,11 +10,6 @@ namespace epipolar {
 
 namespace {
 
-// The one format the platform offers: the attributes requested when SDL started.
-constexpr int kFormatNumber = 1;
-constexpr int kMaxColourBits = 32;
-constexpr int kMaxDepthBits = 24;
-
 platform_internal::NativeWindow* glWindow(DeviceContext dc) {
   platform_internal::NativeWindow* w = platform_internal::findWindow(dc.window);
   return (w != nullptr && w->windowClass.openGL) ? w : nullptr;
@@ -28,23 +23,9 @@ DeviceContext getDC(WindowHandle hwnd) {
   return DeviceContext{hwnd.id};
 }
 
-int choosePixelFormat(DeviceContext dc, const GLPixelFormat& format) {
-  if (glWindow(dc) == nullptr) return 0;
-  if (format.colourBits > kMaxColourBits || format.depthBits > kMaxDepthBits) return 0;
-  return kFormatNumber;
-}
-
-bool setPixelFormat(DeviceContext dc, int formatNumber, const GLPixelFormat& format) {
-  platform_internal::NativeWindow* w = glWindow(dc);
-  if (w == nullptr || formatNumber != kFormatNumber || choosePixelFormat(dc, format) == 0)
-    return false;
-  w->pixelFormat = formatNumber;
-  return true;
-}
-
 GLContext createGLContext(DeviceContext dc) {
   platform_internal::NativeWindow* w = glWindow(dc);
-  if (w == nullptr || w->pixelFormat == 0) return nullptr;
+  if (w == nullptr) return nullptr;
   SDL_GLContext context = SDL_GL_CreateContext(w->sdl);
   if (context == nullptr) platform_internal::logSdlError("SDL_GL_CreateContext failed");
   return context;

@@ -1,9 +1,9 @@
 // OpenGL contexts for windows of an OpenGL window class.
 //
-// The set-up runs in the steps a window-system binding has, so a caller can tell which one
-// failed: get the window's device context, choose a pixel format, set it, create the context,
-// make it current. Every context is double-buffered RGBA (8 bits a channel), with a depth buffer
-// of at least 16 bits and the compatibility profile (GL 1.1 calls and GLU work). GL headers are
+// The set-up runs in steps, so a caller can tell which one failed: get the window's device
+// context, create the context, make it current. Every context is double-buffered RGBA (8 bits
+// a channel), with a depth buffer of at least 16 bits and the compatibility profile (GL 1.1
+// calls and GLU work): the attributes the platform requests from SDL when it starts. GL headers are
 // not included here; callers include <GL/gl.h> and <GL/glu.h> themselves.
 //
 // Make the context current before each frame of GL work (makeCurrent): other windows' set-up
@@ -27,20 +27,9 @@ struct DeviceContext {
 // An SDL GL context; null when none.
 using GLContext = void*;
 
-struct GLPixelFormat {
-  int colourBits = 32;
-  int depthBits = 16;
-  bool doubleBuffer = true;
-};
-
 // The drawable of a live OpenGL window; null for a dead handle or a window whose class is not
 // an OpenGL class.
 DeviceContext getDC(WindowHandle hwnd);
-// A format number (> 0) that satisfies the request, or 0 if none does (no GL drawable, or
-// more colour or depth bits than the platform offers).
-int choosePixelFormat(DeviceContext dc, const GLPixelFormat& format);
-// Fixes the format for the drawable; false for a format number choosePixelFormat did not give.
-bool setPixelFormat(DeviceContext dc, int formatNumber, const GLPixelFormat& format);
 // A new context for the drawable (it becomes current), or null on failure.
 GLContext createGLContext(DeviceContext dc);
 // Makes the context current on the drawable; with a null context, makes no context current.

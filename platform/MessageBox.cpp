@@ -235,10 +235,10 @@ int messageBox(WindowHandle owner, const char* text, const char* caption, UINT t
   int pressed = -1;
   const bool shown = !headless && SDL_ShowMessageBox(&data, &pressed) == 0;
   if (!shown) {
-    DebugStream << "Message box \"" << caption
-                << "\" could not be shown: " << (headless ? "no display" : SDL_GetError());
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("Message box \"",
+            caption,
+            "\" could not be shown: ",
+            (headless ? "no display" : SDL_GetError()));
   }
   if (standIn != nullptr) SDL_DestroyWindow(standIn);
   if (!shown) return unshownAnswer(type);

@@ -507,11 +507,10 @@ bool translate(const SDL_Event& e, Message& msg) {
       msg.hwnd = hwnd;
       msg.message = isSystemKey(e.key.keysym) ? WM_SYSKEYDOWN : WM_KEYDOWN;
       msg.wParam = keyCode(e.key.keysym);
-      // Repeat count 1, scan code in bits 16-23, bit 29 while Alt (not AltGr) is held, bit 30
-      // for auto-repeat.
+      // Repeat count 1, bit 29 while Alt (not AltGr) is held, bit 30 for auto-repeat.
       const bool alt = (e.key.keysym.mod & KMOD_ALT) != 0 && !altGrHeld(e.key.keysym.mod);
-      msg.lParam = static_cast<LPARAM>(1u | ((e.key.keysym.scancode & 0xFFu) << 16) |
-                                       (alt ? (1u << 29) : 0u) | (e.key.repeat ? (1u << 30) : 0u));
+      msg.lParam =
+          static_cast<LPARAM>(1u | (alt ? (1u << 29) : 0u) | (e.key.repeat ? (1u << 30) : 0u));
       return true;
     }
     default:
@@ -547,11 +546,7 @@ namespace platform_internal {
 
 void setRightAltIsAltGr(std::optional<bool> altGr) { state().rightAltIsAltGr = altGr; }
 
-void logSdlError(const char* what) {
-  DebugStream << what << ": " << SDL_GetError();
-  DebugStream.put('\n');
-  DebugStream.flush();
-}
+void logSdlError(const char* what) { logLine(what, ": ", SDL_GetError()); }
 
 bool ensureStarted() {
   PlatformState& s = state();

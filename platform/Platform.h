@@ -6,7 +6,7 @@
 //     WM_MOUSEMOVE (client x, y packed in lParam as signed 16-bit values, MK_* flags of the
 //     buttons and of Shift and Ctrl held in wParam), WM_MOUSELEAVE (the pointer left the
 //     window), WM_KEYDOWN and WM_SYSKEYDOWN (virtual-key code in wParam; repeat count,
-//     scan code, bit 29 for Alt held and bit 30 for auto-repeat in lParam), WM_SIZE (new
+//     bit 29 for Alt held and bit 30 for auto-repeat in lParam), WM_SIZE (new
 //     client size in lParam) and WM_CLOSE (the user's close request).
 //   - Every key has a code: arrows, digits, upper-case letters and the usual codes of the
 //     described platform (VK_*), by the key's meaning and, for keys whose character has no

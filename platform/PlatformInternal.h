@@ -22,8 +22,6 @@ struct NativeWindow {
   // Size of the window surface last handed out; a surface of another size starts white.
   int surfaceWidth = -1;
   int surfaceHeight = -1;
-  // Format chosen by setPixelFormat, 0 before.
-  int pixelFormat = 0;
 };
 
 // Starts SDL on first use. False (and the reason logged once) if SDL cannot start.

@@ -8,12 +8,6 @@
 #include "log/DebugStream.h"
 
 namespace epipolar {
-namespace {
-
-void reportLine(const std::string& line) { writeAll(2, line + "\n"); }
-
-}  // namespace
-
 ConfigFile::ConfigFile(const std::string& fileName, FileOps& ops) {
   auto file = std::make_unique<StdioFile>(fileName, "r+", ops);
   bool readOnly = false;
@@ -21,8 +15,8 @@ ConfigFile::ConfigFile(const std::string& fileName, FileOps& ops) {
     const int error = file->openError();
     auto reader = std::make_unique<StdioFile>(fileName, "r", ops);
     if (reader->isOpen()) {
-      reportLine(fileName + ": cannot be opened for writing (" + std::strerror(error) +
-                 "); changes to the settings will not be kept");
+      reportError(fileName + ": cannot be opened for writing (" + std::strerror(error) +
+                  "); changes to the settings will not be kept");
       file = std::move(reader);
       readOnly = true;
     }
@@ -60,13 +54,13 @@ bool ConfigFile::load(std::unique_ptr<File> file) {
   }
   if (file_ == nullptr) return true;
   if (file_->readFailed()) {
-    reportLine(file_->path() +
-               ": the settings could not be read to the end; changes to them will not be kept");
+    reportError(file_->path() +
+                ": the settings could not be read to the end; changes to them will not be kept");
     readOnly_ = true;
   }
   if (file_->longLines() > 0) {
-    reportLine(file_->path() + ": " + std::to_string(file_->longLines()) + " line(s) longer than " +
-               std::to_string(kMaxLineLength) + " bytes ignored");
+    reportError(file_->path() + ": " + std::to_string(file_->longLines()) +
+                " line(s) longer than " + std::to_string(kMaxLineLength) + " bytes ignored");
   }
   return true;
 }
@@ -136,8 +130,8 @@ std::string ConfigFile::text() const {
 bool ConfigFile::save() {
   if (!canSave()) return false;
   if (file_->replaceContent(text())) return true;
-  reportLine(file_->path() + ": the settings could not be saved (" + std::strerror(errno) +
-             "); the file keeps its previous content");
+  reportError(file_->path() + ": the settings could not be saved (" + std::strerror(errno) +
+              "); the file keeps its previous content");
   return false;
 }
 

@@ -40,16 +40,16 @@ class BaseWnd {
   BaseWnd(const BaseWnd&) = delete;
   BaseWnd& operator=(const BaseWnd&) = delete;
 
-  // Slot 0: destroys the native window as described above.
+  // Destroys the native window as described above.
   virtual ~BaseWnd();
-  // Slot 1: shows or hides the window; returns whether it was visible before.
+  // Shows or hides the window; returns whether it was visible before.
   virtual bool show(bool visible);
-  // Slot 2: asks for one repaint of the whole window (coalesced). Any thread.
+  // Asks for one repaint of the whole window (coalesced). Any thread.
   virtual void invalidate();
-  // Slot 3: WM_DESTROY posts the quit message if quitOnDestroy and returns 0; everything else
+  // WM_DESTROY posts the quit message if quitOnDestroy and returns 0; everything else
   // goes to defWindowProc.
   virtual LRESULT handleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-  // Slot 4: nothing here; GLWnd releases its GL context.
+  // Nothing here; GLWnd releases its GL context.
   virtual void releaseResources();
 
   // Puts windowProc into the record, registers it (result ignored), creates the hidden native

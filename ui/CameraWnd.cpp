@@ -77,9 +77,7 @@ void CameraWnd::showEpipolarLine(const Vector& line) {
   const double a = component(epipolarLine, 0);
   const double b = component(epipolarLine, 1);
   const double c = component(epipolarLine, 2);
-  DebugStream << "y0 = " << -c / b << ", y1 = " << -(c + width * a) / b;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("y0 = ", -c / b, ", y1 = ", -(c + width * a) / b);
 }
 
 void CameraWnd::showCorrespondence(int index) {
@@ -140,9 +138,7 @@ void CameraWnd::paintLoupe(Canvas& canvas, double x, double y, int bottomReserve
 void CameraWnd::leftClickCalibrated(double x, double y) {
   marker = point3(x, y, 1.0);
   const Vector line = epipolarLineFor(marker, this);
-  DebugStream << "Point: " << marker << " = " << line;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine("Point: ", marker, " = ", line);
   CameraWnd* other = otherWindow();
   other->showEpipolarLine(line);
   other->invalidate();
@@ -183,9 +179,7 @@ void CameraWnd::setBall(double x, double y) {
   const double dy = match.y - component(e, 1);
   const double depth = 0.001 * (dx * dx + dy * dy);
   const Vector position = point3(x, y, depth);
-  DebugStream << position;
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine(position);
 
   otherWindow()->marker = point3(match.x, match.y, 1.0);
   app->balls().add(TrackedPoint{position, colour});
@@ -204,9 +198,7 @@ void CameraWnd::compareColours() {
     if (window->frame == nullptr || !window->frame->containsPoint(x, y)) return;
     colours[i] = window->frame->pixel(static_cast<int>(x), static_cast<int>(y));
   }
-  DebugStream << colours[0] << " - " << colours[1] << " = " << colours[0].difference(colours[1]);
-  DebugStream.put('\n');
-  DebugStream.flush();
+  logLine(colours[0], " - ", colours[1], " = ", colours[0].difference(colours[1]));
 }
 
 void CameraWnd::showEdges() {
@@ -259,8 +251,7 @@ bool CameraWnd::assistedKey(WPARAM key) {
     if (redo ? pairs.redo() : pairs.undo()) {
       // One line for the whole step, however many pairs it brings back or takes away.
       const std::size_t count = pairs.correspondences().size();
-      logLine(std::string(redo ? "Redo: " : "Undo: ") + std::to_string(count) +
-              (count == 1 ? " pair" : " pairs") + " now");
+      logLine(redo ? "Redo: " : "Undo: ", count, count == 1 ? " pair" : " pairs", " now");
       pairsChanged();
     }
     return false;

@@ -9,9 +9,6 @@ namespace epipolar {
 
 namespace {
 
-// Double-buffered RGBA, 32 colour bits, 16 depth bits.
-constexpr GLPixelFormat kPixelFormat{32, 16, true};
-
 [[noreturn]] void failSetup(const char* text) {
   messageBox(WindowHandle{}, text, "ERROR", MB_OK | MB_ICONEXCLAMATION);
   std::exit(-1);
@@ -33,9 +30,6 @@ GLWnd::GLWnd(const std::string& title, int x, int y, int width, int height) {
   create(glClass(), title, x, y, width, height);
   deviceContext = getDC(hwnd);
   if (!deviceContext) failSetup("Can't Create A GL Device Context.");
-  const int format = choosePixelFormat(deviceContext, kPixelFormat);
-  if (format == 0) failSetup("Can't Find A Suitable PixelFormat.");
-  if (!setPixelFormat(deviceContext, format, kPixelFormat)) failSetup("Can't Set The PixelFormat.");
   glContext = createGLContext(deviceContext);
   if (glContext == nullptr) failSetup("Can't Create A GL Rendering Context.");
   if (!makeCurrent(deviceContext, glContext)) failSetup("Can't Activate The GL Rendering Context.");

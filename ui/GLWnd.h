@@ -4,11 +4,11 @@
 //
 // Construction creates the window and its context and makes the context current. If a step
 // fails, a box (caption "ERROR", MB_OK | MB_ICONEXCLAMATION) says which:
-//   "Can't Create A GL Device Context.", "Can't Find A Suitable PixelFormat.",
-//   "Can't Set The PixelFormat.", "Can't Create A GL Rendering Context.",
+//   "Can't Create A GL Device Context.", "Can't Create A GL Rendering Context.",
 //   "Can't Activate The GL Rendering Context."
-// and the process ends with exit code -1. The screen saver and display power saving stay off
-// while a GLWnd exists.
+// and the process ends with exit code -1. There is no pixel-format step: the context has the
+// platform's one GL configuration (platform/GLContext.h). The screen saver and display power
+// saving stay off while a GLWnd exists.
 //
 // The context is made current again before every resize and every paint, so other windows'
 // GL set-up cannot redirect this window's drawing. The context lives until releaseResources()
@@ -44,9 +44,9 @@ class GLWnd : public BaseWnd {
   // goes on.
   void releaseResources() override;
 
-  // Slot 5: the derived class renders one frame here (context current, back buffer).
+  // The derived class renders one frame here (context current, back buffer).
   virtual void drawScene() = 0;
-  // Slot 6: viewport to (0, 0, width, height), height 0 taken as 1; projection
+  // Viewport to (0, 0, width, height), height 0 taken as 1; projection
   // gluPerspective(45, width / height, 0.1f widened to double, 100); modelview identity.
   // Before the context exists (the WM_CREATE during construction) it does nothing; the
   // constructor applies the client size once the context is current.

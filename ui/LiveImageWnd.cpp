@@ -8,9 +8,7 @@ namespace epipolar {
 
 LiveImageWnd::LiveImageWnd(Camera* liveCamera, int x, int y) : camera(liveCamera) {
   if (camera == nullptr) {
-    DebugStream << "Camera was NULL, what are you trying to pull here!";
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("Camera was NULL, what are you trying to pull here!");
     std::exit(0);
   }
   const char* title = camera->deviceEntry != nullptr ? camera->deviceEntry->name : "";

@@ -40,7 +40,7 @@ class LiveImageWnd : public ImageWnd {
   // Stops delivery; returns when no frame is being delivered. Call before deleting.
   void stopCamera();
 
-  // Slot 5; the one place where frames change hands. Takes ownership of `newFrame`. Under
+  // The one place where frames change hands. Takes ownership of `newFrame`. Under
   // frameLock it asks acceptsFrames(): when that is false the frame is dropped unseen (and
   // deleted, unless it is the frame shown, which stays shown) and nothing else happens.
   // Otherwise a frame that is not the one shown is swapped in, and the previous frame is

@@ -164,9 +164,9 @@ void VisionViews::finishAutomaticPairs() {
   search_.join();
   AutomaticPairsResult result = std::move(found_);
   found_ = {};
-  for (const std::string& warning : result.warnings) logLine("Warning: " + warning);
+  for (const std::string& warning : result.warnings) logLine("Warning: ", warning);
   if (result.outcome != AutomaticPairsOutcome::kFound) {
-    logLine("Automatic pairs: " + result.message);
+    logLine("Automatic pairs: ", result.message);
     return;
   }
   // A second A on the same view finds the same pairs again: those already in the list (both
@@ -219,7 +219,7 @@ void VisionViews::showRectified() {
   }
   const RectificationResult result = rectify(F, inliers, size0, size1);
   if (result.outcome != RectificationOutcome::kRectified) {
-    logLine("Rectified view: " + result.message);
+    logLine("Rectified view: ", result.message);
     return;
   }
   rectification_ = result.rectification;

@@ -85,8 +85,8 @@ GstCamera::GstCamera(const CameraEntry* entry, SourceFactory makeSource, GstCame
 GstCamera::~GstCamera() { stop(); }
 
 void GstCamera::failConstruction(const char* message, const std::string& detail) {
-  reportCaptureError(message);
-  if (!detail.empty()) reportCaptureError(name_ + ": " + detail);
+  reportError(message);
+  if (!detail.empty()) reportError(name_ + ": " + detail);
   dropPipeline();
   width_ = 0;
   height_ = 0;
@@ -184,9 +184,7 @@ void GstCamera::construct(const GstCameraOptions& options) {
   GError* error = nullptr;
   bool negotiated = negotiate(options.negotiationTimeout, &error, detail);
   if (!negotiated && chosenModeWidth != 0 && !isResourceError(error)) {
-    DebugStream << "Whoops, couldn't set format.  Why not? (" << chosenModeWidth << ")";
-    DebugStream.put('\n');
-    DebugStream.flush();
+    logLine("Whoops, couldn't set format.  Why not? (", chosenModeWidth, ")");
     formatCaps_.reset();
     if (error != nullptr) g_clear_error(&error);
     detail.clear();
@@ -286,10 +284,9 @@ void GstCamera::handleSample(GstSample* sample) {
       GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
     // The window and every reader of the frame rely on the size fixed at open.
     if (!sizeChangeReported_.exchange(true)) {
-      reportCaptureError(name_ + ": frames changed size from " + std::to_string(width) + "x" +
-                         std::to_string(height) + " to " +
-                         std::to_string(GST_VIDEO_INFO_WIDTH(&info)) + "x" +
-                         std::to_string(GST_VIDEO_INFO_HEIGHT(&info)) + " and are dropped");
+      reportError(name_ + ": frames changed size from " + std::to_string(width) + "x" +
+                  std::to_string(height) + " to " + std::to_string(GST_VIDEO_INFO_WIDTH(&info)) +
+                  "x" + std::to_string(GST_VIDEO_INFO_HEIGHT(&info)) + " and are dropped");
     }
     return;
   }
@@ -363,7 +360,7 @@ void GstCamera::checkStall() {
   reportFault(std::string("no frame for ") + seconds + " seconds, the source has stalled");
 }
 
-void GstCamera::reportFault(const std::string& text) { reportCaptureError(name_ + ": " + text); }
+void GstCamera::reportFault(const std::string& text) { reportError(name_ + ": " + text); }
 
 void GstCamera::watchBus() {
   GstPtr<GstBus> bus(gst_element_get_bus(pipeline_.get()));

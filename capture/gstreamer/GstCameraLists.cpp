@@ -2,6 +2,7 @@
 
 #include "capture/gstreamer/FormatChoice.h"
 #include "capture/gstreamer/GstCamera.h"
+#include "log/DebugStream.h"
 
 namespace epipolar {
 namespace gst {
@@ -47,7 +48,7 @@ GstDeviceCameraList::GstDeviceCameraList() {
   GstPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
   if (!monitor || gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr) == 0 ||
       !gst_device_monitor_start(monitor.get())) {
-    reportCaptureError("Error creating device enumerator.");
+    reportError("Error creating device enumerator.");
     return;
   }
   GList* devices = gst_device_monitor_get_devices(monitor.get());
@@ -63,7 +64,7 @@ GstDeviceCameraList::GstDeviceCameraList() {
     devices_.emplace_back(device);
   }
   g_list_free(devices);
-  if (entries_.empty()) reportCaptureError("No video hardware found.");
+  if (entries_.empty()) reportError("No video hardware found.");
 }
 
 GstCaps* GstDeviceCameraList::deviceCaps(int i) const {

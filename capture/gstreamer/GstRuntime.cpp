@@ -1,12 +1,7 @@
 #include "capture/gstreamer/GstRuntime.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstring>
 #include <mutex>
-
-#include "log/DebugStream.h"
 
 namespace epipolar::gst {
 
@@ -24,13 +19,20 @@ void ensureGstInitialised() {
   });
 }
 
-void reportCaptureError(std::string_view line) {
-  std::string text(line);
-  // GStreamer's debug texts may span lines; the report stays one line.
-  std::replace_if(
-      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-  text.push_back('\n');
-  writeAll(STDERR_FILENO, text);
+GstPtr<GstElement> parsePipeline(const char* chain, std::string& detail) {
+  detail.clear();
+  GError* parseError = nullptr;
+  GstElement* parsed =
+      gst_parse_launch_full(chain, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+  if (parseError != nullptr || parsed == nullptr) {
+    if (parseError != nullptr) {
+      detail = std::string(" (") + parseError->message + ")";
+      g_error_free(parseError);
+    }
+    if (parsed != nullptr) gst_object_unref(gst_object_ref_sink(parsed));
+    return nullptr;
+  }
+  return GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(parsed)));
 }
 
 std::string describeErrorMessage(GstMessage* message) {

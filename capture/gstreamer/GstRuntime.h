@@ -3,10 +3,6 @@
 // ensureGstInitialised() initialises GStreamer once per process (thread-safe) and lets the
 // GdkPixbuf decoder take part in automatic decoding, so BMP stills (snapshot files among
 // them) decode like PNG and JPEG.
-//
-// reportCaptureError() writes one line to standard error with a single write, so lines from
-// several streaming threads never interleave; line breaks inside the text (GStreamer's debug
-// details have them) become blanks.
 #pragma once
 
 #include <gst/gst.h>
@@ -21,9 +17,6 @@
 namespace epipolar::gst {
 
 void ensureGstInitialised();
-
-// Writes `line`, its line breaks made blanks, and a line feed to standard error in one write.
-void reportCaptureError(std::string_view line);
 
 struct ObjectUnref {
   void operator()(gpointer object) const {
@@ -51,6 +44,11 @@ using GstPtr = std::unique_ptr<T, ObjectUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+
+// The pipeline `chain` describes (gst_parse_launch syntax, any element missing is an error),
+// owned and sunk; null when it cannot be built, with GStreamer's reason as " (reason)" in
+// `detail` (empty when it gave none), for the caller's own message to end with.
+GstPtr<GstElement> parsePipeline(const char* chain, std::string& detail);
 
 // The text and debug detail of an error or warning message, joined for display.
 std::string describeErrorMessage(GstMessage* message);

@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
 
 #include "capture/gstreamer/GstRuntime.h"
+#include "log/DebugStream.h"
 
 namespace epipolar {
 namespace {
@@ -81,19 +81,9 @@ std::string decodeFirstFrame(const std::string& path,
                              std::chrono::milliseconds timeout,
                              std::unique_ptr<Image>& image) {
   gst::ensureGstInitialised();
-  GError* parseError = nullptr;
-  GstElement* parsed =
-      gst_parse_launch_full(kDecodeChain, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
-  if (parseError != nullptr || parsed == nullptr) {
-    std::string reason = "the decoder could not be built";
-    if (parseError != nullptr) {
-      reason += std::string(" (") + parseError->message + ")";
-      g_error_free(parseError);
-    }
-    if (parsed != nullptr) gst_object_unref(gst_object_ref_sink(parsed));
-    return reason;
-  }
-  GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(parsed)));
+  std::string detail;
+  GstPtr<GstElement> pipeline = gst::parsePipeline(kDecodeChain, detail);
+  if (!pipeline) return "the decoder could not be built" + detail;
   GstPtr<GstElement> file(gst_bin_get_by_name(GST_BIN(pipeline.get()), "file"));
   GstPtr<GstElement> convert(gst_bin_get_by_name(GST_BIN(pipeline.get()), "convert"));
   GstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
@@ -177,14 +167,9 @@ ImageFileResult loadImageFile(const std::string& path, std::chrono::milliseconds
   ImageFileResult result;
   auto fail = [&](const std::string& reason) {
     result.image.reset();
-    result.error = "Cannot read the picture '" + path + "': " + reason;
     // GStreamer's debug details (and odd file names) may hold line breaks; the message stays
     // one line.
-    std::replace_if(
-        result.error.begin(),
-        result.error.end(),
-        [](char c) { return c == '\n' || c == '\r'; },
-        ' ');
+    result.error = singleLine("Cannot read the picture '" + path + "': " + reason);
     return std::move(result);
   };
   // Checked here for a clear reason, and because a FIFO or a device would keep the decoder's

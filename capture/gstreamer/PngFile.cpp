@@ -28,19 +28,12 @@ bool encode(const char* chain,
             std::vector<std::uint8_t>& png,
             std::string& error) {
   gst::ensureGstInitialised();
-  GError* parseError = nullptr;
-  GstElement* parsed =
-      gst_parse_launch_full(chain, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
-  if (parseError != nullptr || parsed == nullptr) {
-    error = "the PNG encoder could not be built";
-    if (parseError != nullptr) {
-      error += std::string(" (") + parseError->message + ")";
-      g_error_free(parseError);
-    }
-    if (parsed != nullptr) gst_object_unref(gst_object_ref_sink(parsed));
+  std::string detail;
+  GstPtr<GstElement> pipeline = gst::parsePipeline(chain, detail);
+  if (!pipeline) {
+    error = "the PNG encoder could not be built" + detail;
     return false;
   }
-  GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(parsed)));
   GstPtr<GstElement> source(gst_bin_get_by_name(GST_BIN(pipeline.get()), "source"));
   GstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
   GstCaps* frameCaps = gst_caps_from_string(caps.c_str());
