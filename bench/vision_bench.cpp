@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "bench/BenchReport.h"
+#include "bench/TwoViewData.h"
 #include "capture/VirtualDepth.h"
 #include "capture/gstreamer/ImageFile.h"
 #include "geometry/Fundamental.h"
@@ -60,6 +61,7 @@
 #include "vision/Disparity.h"
 #include "vision/ImageMat.h"
 #include "vision/Rectification.h"
+#include "vision/testing/DisparityScore.h"
 #include "vision/testing/RigPair.h"
 
 namespace epipolar {
@@ -266,17 +268,10 @@ void reportRig(const bench::MedianReporter& reporter) {
                                             r.width,
                                             r.height,
                                             rig.seconds);
-  long counted = 0, valid = 0, good = 0;
-  for (size_t k = 0; k < truth.valid.size(); ++k) {
-    if (!truth.valid[k]) continue;
-    ++counted;
-    if (std::isnan(map.disparity[k])) continue;
-    ++valid;
-    if (std::fabs(map.disparity[k] - truth.disparity[k]) <= 1.0) ++good;
-  }
-  if (counted > 0 && valid > 0) {
-    bench::printResult("disparity_rig_valid", 100.0 * valid / counted, "%", "value>=70");
-    bench::printResult("disparity_rig_within_1px", 100.0 * good / valid, "%", "value>=80");
+  const testing::DisparityScore score = testing::scoreDisparity(map, truth, 1.0);
+  if (score.counted > 0 && score.valid > 0) {
+    bench::printResult("disparity_rig_valid", 100.0 * score.validShare(), "%", "value>=70");
+    bench::printResult("disparity_rig_within_1px", 100.0 * score.goodShare(), "%", "value>=80");
   }
   bench::printResult("disparity_rig_cpu",
                      medianCpuMs([&] { matcher.compute(*rig.frame0, *rig.frame1); }),
@@ -291,22 +286,6 @@ void reportRig(const bench::MedianReporter& reporter) {
 }
 
 // ---- real scenes ----
-
-bool readRows(const std::filesystem::path& file,
-              int columns,
-              std::vector<std::vector<double>>& rows) {
-  std::ifstream in(file);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::vector<double> row(static_cast<size_t>(columns));
-    for (double& value : row) fields >> value;
-    if (fields) rows.push_back(std::move(row));
-  }
-  return true;
-}
 
 struct Scene {
   const char* name;
@@ -346,10 +325,10 @@ struct SceneData {
 bool readScene(const std::filesystem::path& root, const Scene& scene, SceneData& data) {
   const std::filesystem::path dir = root / scene.folder;
   std::vector<std::vector<double>> corrRows, fRows, labelRows;
-  if (!readRows(dir / "corr.txt", 4, corrRows) || !readRows(dir / "F_gt.txt", 3, fRows) ||
-      fRows.size() != 3 ||
-      (scene.labelled &&
-       (!readRows(dir / "labels.txt", 1, labelRows) || labelRows.size() != corrRows.size()))) {
+  if (!bench::readRows(dir / "corr.txt", 4, corrRows) ||
+      !bench::readRows(dir / "F_gt.txt", 3, fRows) || fRows.size() != 3 ||
+      (scene.labelled && (!bench::readRows(dir / "labels.txt", 1, labelRows) ||
+                          labelRows.size() != corrRows.size()))) {
     std::printf(
         "vision_bench: %s not found under %s; its rows are skipped\n", scene.name, root.c_str());
     return false;

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "capture/VirtualDepth.h"
+#include "vision/testing/DisparityScore.h"
 #include "vision/testing/RigPair.h"
 
 namespace epipolar {
@@ -37,17 +38,10 @@ TEST(DisparityTest, RigMapCoversWhatBothCamerasSeeAndMatchesTheTruth) {
                                             r.width,
                                             r.height,
                                             rig.seconds);
-  long counted = 0, valid = 0, good = 0;
-  for (size_t k = 0; k < truth.valid.size(); ++k) {
-    if (!truth.valid[k]) continue;
-    ++counted;
-    if (std::isnan(map.disparity[k])) continue;
-    ++valid;
-    if (std::fabs(map.disparity[k] - truth.disparity[k]) <= kGoodPx) ++good;
-  }
-  ASSERT_GT(counted, 100000);  // most of a 640x480 picture
-  EXPECT_GE(valid, kMinValidShare * counted);
-  EXPECT_GE(good, kMinGoodShare * valid);
+  const testing::DisparityScore score = testing::scoreDisparity(map, truth, kGoodPx);
+  ASSERT_GT(score.counted, 100000);  // most of a 640x480 picture
+  EXPECT_GE(score.validShare(), kMinValidShare);
+  EXPECT_GE(score.goodShare(), kMinGoodShare);
 
   // Nothing is claimed outside picture 0, or against picture 1's black surround.
   const cv::Matx33d inverse0 = cv::Matx33d(r.H0.data()).inv();
