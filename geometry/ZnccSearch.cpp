@@ -27,6 +27,22 @@ int nearestPixel(double coordinate) {
   return static_cast<int>(std::lround(std::clamp(coordinate, -kFar, kFar)));
 }
 
+// Subtracts a channel's mean (sum / n) from its n samples and adds their squares to norm2,
+// one by one, so the total is summed in the same order over all channels.
+void centreChannel(float* values, int n, double sum, double& norm2) {
+  const double mean = sum / n;
+  for (int k = 0; k < n; ++k) {
+    values[k] = static_cast<float>(values[k] - mean);
+    norm2 += static_cast<double>(values[k]) * values[k];
+  }
+}
+
+// A template is worth comparing only when it deviates from flat by more than kFlatDeviation
+// per sample on average.
+bool isTextured(double norm2, int n, int channels) {
+  return norm2 > static_cast<double>(n) * channels * kFlatDeviation * kFlatDeviation;
+}
+
 ZnccTemplate makeZnccTemplate(const Image& a, int cx, int cy, const ZnccSettings& settings) {
   ZnccTemplate t;
   t.cx = cx;
@@ -51,14 +67,10 @@ ZnccTemplate makeZnccTemplate(const Image& a, int cx, int cy, const ZnccSettings
         sum += values[k];
       }
     }
-    const double mean = sum / n;
-    for (int k = 0; k < n; ++k) {
-      values[k] = static_cast<float>(values[k] - mean);
-      norm2 += static_cast<double>(values[k]) * values[k];
-    }
+    centreChannel(values, n, sum, norm2);
   }
   t.norm2 = norm2;
-  t.textured = norm2 > static_cast<double>(n) * t.channels * kFlatDeviation * kFlatDeviation;
+  t.textured = isTextured(norm2, n, t.channels);
   return t;
 }
 
@@ -495,14 +507,10 @@ ZnccTemplate warpedTemplate(const SamplePatch& a,
         sum += values[i];
       }
     }
-    const double mean = sum / n;
-    for (int i = 0; i < n; ++i) {
-      values[i] = static_cast<float>(values[i] - mean);
-      norm2 += static_cast<double>(values[i]) * values[i];
-    }
+    centreChannel(values, n, sum, norm2);
   }
   t.norm2 = norm2;
-  t.textured = norm2 > static_cast<double>(n) * t.channels * kFlatDeviation * kFlatDeviation;
+  t.textured = isTextured(norm2, n, t.channels);
   return t;
 }
 
