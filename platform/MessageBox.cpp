@@ -1,9 +1,11 @@
 // Modal message boxes over SDL, and the script that answers them in tests.
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "log/DebugStream.h"
 #include "platform/Platform.h"
@@ -43,86 +45,9 @@ Uint32 iconFlags(UINT type) {
   }
 }
 
-// Box placement.
-//
-// SDL 2.26 lays out its X11 box itself and places it over the parent window at
-//   x = 2 px + (pw - bw) / 2,   y = 2 py + (ph - bh) / 3
-// for a parent at (px, py) of size pw x ph and a box of bw x bh: the parent's position is
-// counted twice (once from XGetWindowAttributes, once more when translating to the root),
-// so a box owned by "Ball Display" at (700, 600) opens at (1458, 1300), off a 1920x1080
-// screen. Without a window manager the parent's attributes are root coordinates; with one
-// they are relative to its frame, so the error depends on the desktop.
-//
-// The box therefore gets a stand-in parent: a plain window that is never mapped. No window
-// manager reparents or moves an unmapped window, so its attributes are exactly the position
-// and size it was created with, and the formula above puts the box where this code wants it:
-// centred over the owner when the owner is shown with its centre on a display, otherwise
-// centred on the owner's display (display 0 without an owner), and in both cases moved in
-// as far as needed to lie wholly inside that display's usable area.
-//
-// The box size is only known inside SDL (it measures the text with X fonts), so it is
-// estimated from SDL's layout rules: text height th = font height + 2; width = max(200,
-// 2 th + widest line, n (max(64, button text) + fh) + (n + 1) fh); height = max(100,
-// (lines + 2) th + 4 fh). The centre uses the font SDL gets from xfonts-base (13 px high,
-// at most 7 px a character); the fit uses 18 px and 9 px, the 12-point fonts at 100 dpi, so
-// that a box in any of those fonts stays inside.
-
-struct BoxFont {
-  int height;     // pixels
-  int charWidth;  // widest character, pixels
-};
-constexpr BoxFont kTypicalFont{13, 7};
-constexpr BoxFont kLargestFont{18, 9};
-
-struct BoxSize {
-  int width;
-  int height;
-};
-
-BoxSize estimateBoxSize(const char* text, int buttons, BoxFont font) {
-  int lines = 0;
-  int widest = 0;
-  int column = 0;
-  for (const char* c = text;; ++c) {
-    if (*c == '\n' || *c == '\0') {
-      ++lines;
-      widest = std::max(widest, column);
-      column = 0;
-      if (*c == '\0') break;
-    } else if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80) {  // one per UTF-8 character
-      ++column;
-    }
-  }
-  if (text[0] == '\0') lines = 0;
-  const int th = font.height + 2;
-  const int buttonWidth = std::max(64, 6 * font.charWidth) + font.height;  // "Cancel"
-  int width = std::max(200, 2 * th + widest * font.charWidth);
-  width = std::max(width, buttons * buttonWidth + (buttons + 1) * font.height);
-  const int height = std::max(100, (lines + 2) * th + 4 * font.height);
-  return {width, height};
-}
-
-// The hidden stand-in parent's rectangle that makes SDL put the box's centre at (cx, cy),
-// kept so that a box of up to `largest` lies inside `area`.
-SDL_Rect standInParent(int cx, int cy, BoxSize typical, BoxSize largest, const SDL_Rect& area) {
-  SDL_Rect parent;
-  // Box x = 2 px + (pw - bw) / 2. px near the area's left edge keeps pw small and positive.
-  parent.x = area.x >= 0 ? area.x / 2 : -((1 - area.x) / 2);
-  const int baseX = 2 * parent.x;  // area.x or one less
-  const int minWidth = largest.width + 2;
-  const int maxWidth = 2 * (area.x + area.w - baseX) - largest.width;
-  parent.w = std::clamp(2 * (cx - baseX), minWidth, std::max(minWidth, maxWidth));
-  // Box y = 2 py + (ph - bh) / 3; its centre is then 2 py + ph / 3 + bh / 6.
-  parent.y = area.y >= 0 ? area.y / 2 : -((1 - area.y) / 2);
-  const int baseY = 2 * parent.y;
-  const int minHeight = largest.height + 3;
-  const int maxHeight = 3 * (area.y + area.h - baseY) - 2 * largest.height;
-  parent.h =
-      std::clamp(3 * (cy - baseY) - typical.height / 2, minHeight, std::max(minHeight, maxHeight));
-  return parent;
-}
-
-// Where the box's centre belongs, and the usable area of the display it opens on.
+// Where the box's centre belongs, and the usable area of the display it opens on: centred over
+// the owner when the owner is shown with its centre on a display, otherwise centred on the
+// owner's display (display 0 without an owner). The box is then kept inside that area.
 void boxTarget(SDL_Window* owner, int& cx, int& cy, SDL_Rect& area) {
   int display = owner != nullptr ? SDL_GetWindowDisplayIndex(owner) : 0;
   if (display < 0) display = 0;
@@ -218,29 +143,35 @@ int messageBox(WindowHandle owner, const char* text, const char* caption, UINT t
   const char* driver = SDL_GetCurrentVideoDriver();
   const bool headless = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
                                               std::strcmp(driver, "dummy") == 0);
-  SDL_Window* standIn = nullptr;
-  if (!headless && isX11()) {
-    int cx = 0, cy = 0;
-    SDL_Rect area;
-    boxTarget(data.window, cx, cy, area);
-    const SDL_Rect parent = standInParent(cx,
-                                          cy,
-                                          estimateBoxSize(text, count, kTypicalFont),
-                                          estimateBoxSize(text, count, kLargestFont),
-                                          area);
-    standIn = SDL_CreateWindow("", parent.x, parent.y, parent.w, parent.h, SDL_WINDOW_HIDDEN);
-    // Without the stand-in SDL centres the box on display 0, which is on the screen too.
-    data.window = standIn;
-  }
   int pressed = -1;
-  const bool shown = !headless && SDL_ShowMessageBox(&data, &pressed) == 0;
-  if (!shown) {
-    logLine("Message box \"",
-            caption,
-            "\" could not be shown: ",
-            (headless ? "no display" : SDL_GetError()));
+  bool shown = false;
+  std::string error = "no display";
+  if (!headless && isX11()) {
+    platform_internal::BoxRequest box{caption, text, {}, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < count; ++i) {
+      box.buttons.push_back({buttons[i].buttonid,
+                             buttons[i].text,
+                             (buttons[i].flags & returnKey) != 0,
+                             (buttons[i].flags & escapeKey) != 0});
+    }
+    SDL_Rect area;
+    boxTarget(data.window, box.centreX, box.centreY, area);
+    box.areaX = area.x;
+    box.areaY = area.y;
+    box.areaWidth = area.w;
+    box.areaHeight = area.h;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    // Window managers keep a box above a shown owner; an unshown one would hide it.
+    if (data.window != nullptr && (SDL_GetWindowFlags(data.window) & SDL_WINDOW_SHOWN) != 0 &&
+        SDL_GetWindowWMInfo(data.window, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11)
+      box.transientFor = info.info.x11.window;
+    shown = platform_internal::showX11MessageBox(box, pressed, error);
+  } else if (!headless) {
+    shown = SDL_ShowMessageBox(&data, &pressed) == 0;
+    if (!shown) error = SDL_GetError();
   }
-  if (standIn != nullptr) SDL_DestroyWindow(standIn);
+  if (!shown) logLine("Message box \"", caption, "\" could not be shown: ", error);
   if (!shown) return unshownAnswer(type);
   // -1: the box was closed without a button (window manager close): as Escape.
   return pressed < 0 ? escape : pressed;

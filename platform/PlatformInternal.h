@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -54,6 +55,26 @@ void unwatchWindow(std::uint32_t id);
 bool windowGone(std::uint32_t id);
 // The next lost window whose WM_CLOSE is still to be delivered, oldest first.
 std::optional<std::uint32_t> takeGoneWindow();
+// A message box for showX11MessageBox (platform/X11MessageBox.cpp).
+struct BoxButton {
+  int id;  // what the box answers when this button is chosen
+  const char* label;
+  bool returnKey;  // chosen by Return
+  bool escapeKey;  // chosen by Escape
+};
+struct BoxRequest {
+  const char* title;
+  const char* text;                // lines separated by '\n'
+  std::vector<BoxButton> buttons;  // left to right
+  // The box is centred on (centreX, centreY) and kept inside the area (screen coordinates).
+  int centreX, centreY;
+  int areaX, areaY, areaWidth, areaHeight;
+  unsigned long transientFor;  // the owner's X window, or 0
+};
+// Shows the box on a connection of its own, in this process, and waits for the answer: the
+// chosen button's id, or -1 when the box was closed without a button. False, with the reason
+// in `error`, when it could not be shown or the connection broke before an answer.
+bool showX11MessageBox(const BoxRequest& box, int& pressed, std::string& error);
 // Logs "<what>: <SDL error>".
 void logSdlError(const char* what);
 

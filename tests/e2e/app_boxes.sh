@@ -4,7 +4,9 @@
 # box, clicked where it is drawn on the screen, answers No.
 #   run 1: both restore questions answered No by clicking; "WRONG!!!" (owned by camera window
 #          (1)) and "Calibration ready" (owned by "Ball Display") answered with Return;
-#   run 2: the matrix question answered Yes; then "Instructions".
+#   run 2: the matrix question answered Yes; then "Instructions";
+#   run 3: the matrix question's connection to the X server killed (xdotool windowkill, as
+#          xkill does): the box could not answer, which reads as No, and the program goes on.
 EPIPOLAR=$1 XCLOSE=$2
 source "$(dirname "$0")/app_lib.sh"
 
@@ -29,7 +31,7 @@ check_box() {
 }
 
 # Clicks the middle button of the box checked last where the screen shows it: the rows of
-# SDL's button colour (105, 102, 99) in the column a little right of the box's centre, past
+# the buttons' colour (105, 102, 99) in the column a little right of the box's centre, past
 # the button's label.
 click_middle_button() {
   local column=$((box_x + box_w / 2 + box_w / 16)) row
@@ -101,4 +103,15 @@ close_window "Ball Display"
 wait_exit
 [ "$app_status" = 0 ] || fail "exit status $app_status"
 grep -qx "matrixStored=true" cams.conf || fail "the matrix question was not answered Yes"
+
+# Run 3.
+printf '%s' "${stored_matrix}" >cams.conf
+start_app --virtual
+xdotool windowkill "$(wait_window "Use data?")"
+wait_log '^Message box "Use data\?" could not be shown: '
+wait_window "(1) Virtual camera 1 (right)" >/dev/null
+close_window "Ball Display"
+wait_exit
+[ "$app_status" = 0 ] || fail "exit status $app_status after the box's connection was killed"
+grep -qx "matrixStored=false" cams.conf || fail "a killed box did not read as No"
 echo "ok"

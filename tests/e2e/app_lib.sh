@@ -9,7 +9,11 @@ set -euo pipefail
 work=$(mktemp -d /tmp/epipolar_e2e_XXXXXX)
 app_pid=""
 cleanup() {
-  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then kill -9 "$app_pid" 2>/dev/null || true; fi
+  # Children first: one left behind would keep ctest's output pipe open until the timeout.
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    pkill -9 -P "$app_pid" 2>/dev/null || true
+    kill -9 "$app_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
