@@ -184,7 +184,7 @@ void StereoApp::saveCalibration() {
 }
 
 void StereoApp::markExported() {
-  exportedPairsRevision_ = pairs().revision();
+  exportedPairsState_ = pairs().state();
   exportedCalibrations_ = calibrations_;
 }
 
@@ -225,7 +225,7 @@ void StereoApp::exportSession() {
 void StereoApp::saveUnexportedEdits() {
   if (editsSaved_ || !options().assist) return;
   editsSaved_ = true;
-  if (pairs().revision() == exportedPairsRevision_ && calibrations_ == exportedCalibrations_) {
+  if (pairs().state() == exportedPairsState_ && calibrations_ == exportedCalibrations_) {
     return;
   }
   if (!sessionFileWritten_ && !keepEarlierSessionFile()) return;

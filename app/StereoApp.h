@@ -149,7 +149,7 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   bool sessionFileWritten_ = false;
   // Calibrations run so far, and the counts of the last export (see saveUnexportedEdits).
   std::uint64_t calibrations_ = 0;
-  std::uint64_t exportedPairsRevision_ = 0;
+  std::uint64_t exportedPairsState_ = 0;
   std::uint64_t exportedCalibrations_ = 0;
   // The numbers of the assisted "Ball Display".
   GLText ballText_;

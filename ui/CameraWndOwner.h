@@ -69,11 +69,11 @@ class CameraWndOwner {
   void toggleHelp() { helpShown_ = !helpShown_; }
 
   // Records that F now belongs to the pairs as they are (after a calibration, or after the
-  // start's restores). From then on any change of the pairs makes a calibrated F out of date
-  // until this is called again.
-  void markFitted() { fittedRevision_ = pairs_.revision(); }
+  // start's restores). From then on a calibrated F is out of date while the pairs differ from
+  // those (undoing back to them makes it current again).
+  void markFitted() { fittedState_ = pairs_.state(); }
   bool calibrationOutOfDate() const {
-    return calibration_.calibrated() && pairs_.revision() != fittedRevision_;
+    return calibration_.calibrated() && pairs_.state() != fittedState_;
   }
 
   // Camera window (0) or (1), the one place that says which window is which; null before
@@ -123,7 +123,7 @@ class CameraWndOwner {
   BallSet balls_;
   std::atomic<bool> paused_{false};
   bool helpShown_ = false;
-  std::uint64_t fittedRevision_ = 0;
+  std::uint64_t fittedState_ = 0;
 };
 
 }  // namespace epipolar

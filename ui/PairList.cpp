@@ -77,6 +77,7 @@ bool PairList::redo() {
 }
 
 void PairList::apply(Step step) {
+  step.serial = ++lastSerial_;
   splice(step.index, step.before.size(), step.after);
   history_.resize(done_);
   history_.push_back(std::move(step));
@@ -90,7 +91,6 @@ void PairList::splice(std::size_t index,
   correspondences_.erase(at, at + static_cast<std::ptrdiff_t>(remove));
   correspondences_.insert(
       correspondences_.begin() + static_cast<std::ptrdiff_t>(index), insert.begin(), insert.end());
-  ++revision_;
 }
 
 }  // namespace epipolar

@@ -13,8 +13,9 @@
 // the pairs it replaced and the pairs it put in their place at one index, so the history holds
 // each edited pair about twice, never a copy of the whole list per step. The waiting click and
 // the shown index are not pairs: they are not in the history, and undo leaves them as they are.
-// revision() counts the changes of the pairs (undo and redo included), so that whoever keeps
-// something derived from them (a calibration, a saved file) can tell whether it still fits.
+// state() names the point of the history the pairs are at, so that whoever keeps something derived
+// from them (a calibration, a saved file) can tell whether it still fits, also after undoing back
+// to it.
 //
 // The described feedback (the "N points reached" line, the "Calibration ready" box) belongs
 // to the caller: this list neither logs nor shows anything.
@@ -45,10 +46,9 @@ class PairList {
   int currentCorrespondence() const { return currentCorrespondence_; }
   // The pair at `index`, or null when the index is out of range.
   const Correspondence* find(long long index) const;
-  // How many times the pairs have changed so far (undo and redo included; a waiting click and
-  // the shown index are not pairs). Whoever saves the pairs compares it with the value at the
-  // last save.
-  std::uint64_t revision() const { return revision_; }
+  // The point of the history the pairs are at: equal values mean the same pairs, whatever was
+  // done and undone in between. 0 before the first step.
+  std::uint64_t state() const { return done_ == 0 ? 0 : history_[done_ - 1].serial; }
 
   // One click at `point` in camera window `window` (1 for window (1), anything else for
   // window (0)). With no click waiting, or one waiting in the same window, the click waits
@@ -84,6 +84,9 @@ class PairList {
     std::size_t index = 0;
     std::vector<Correspondence> before;
     std::vector<Correspondence> after;
+    // Unique to the step. A step is applied only to the state it was made on, so the serial
+    // of the latest step in effect names the whole sequence that made the pairs.
+    std::uint64_t serial = 0;
   };
   // Records and applies a step.
   void apply(Step step);
@@ -94,10 +97,10 @@ class PairList {
   int pendingSource_ = -1;
   ImagePosition pendingPoint_;
   int currentCorrespondence_ = -1;
-  std::uint64_t revision_ = 0;
   // Steps in order; the first done_ are in effect, the rest were undone.
   std::vector<Step> history_;
   std::size_t done_ = 0;
+  std::uint64_t lastSerial_ = 0;
 };
 
 }  // namespace epipolar

@@ -10,15 +10,16 @@ namespace {
 using Pairs = std::vector<Correspondence>;
 
 // One sequence through every kind of step, undone to the start and redone to the end, with
-// the list checked after each step; a new step after an undo forgets what was undone.
+// the list and its state checked after each step; a new step after an undo forgets what was
+// undone and makes a state never seen before.
 TEST(PairListHistory, EveryStepUndoesAndRedoesWhole) {
   PairList list;
   std::vector<Pairs> states{{}};
-  std::vector<std::uint64_t> revisions{list.revision()};
+  std::vector<std::uint64_t> ids{list.state()};
   auto record = [&] {
     states.push_back(list.correspondences());
-    EXPECT_GT(list.revision(), revisions.back());
-    revisions.push_back(list.revision());
+    EXPECT_NE(list.state(), ids.back());
+    ids.push_back(list.state());
   };
 
   EXPECT_FALSE(list.click(1, {10, 11}));
@@ -42,16 +43,18 @@ TEST(PairListHistory, EveryStepUndoesAndRedoesWhole) {
   EXPECT_FALSE(list.movePoint(-1, 0, {0, 0}));
   EXPECT_FALSE(list.movePoint(0, 0, {9, 9}));
   list.append({});
-  EXPECT_EQ(list.revision(), revisions.back());
+  EXPECT_EQ(list.state(), ids.back());
 
   for (std::size_t i = states.size() - 1; i > 0; --i) {
     ASSERT_TRUE(list.undo());
     EXPECT_EQ(list.correspondences(), states[i - 1]) << i;
+    EXPECT_EQ(list.state(), ids[i - 1]) << i;
   }
   EXPECT_FALSE(list.undo());
   for (std::size_t i = 1; i < states.size(); ++i) {
     ASSERT_TRUE(list.redo());
     EXPECT_EQ(list.correspondences(), states[i]) << i;
+    EXPECT_EQ(list.state(), ids[i]) << i;
   }
   EXPECT_FALSE(list.redo());
 
@@ -64,6 +67,7 @@ TEST(PairListHistory, EveryStepUndoesAndRedoesWhole) {
   EXPECT_TRUE(list.click(1, {1, 1}));
   EXPECT_FALSE(list.canRedo());
   EXPECT_EQ(list.correspondences(), (Pairs{{1, 2, 10, 11}, {0, 0, 1, 1}}));
+  for (std::uint64_t seen : ids) EXPECT_NE(list.state(), seen);
 
   // The waiting click and the shown index are not in the history.
   list.setCurrentCorrespondence(1);
