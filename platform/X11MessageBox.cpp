@@ -196,6 +196,19 @@ unsigned long pixelOf(Display* display, Rgb colour) {
   return c.pixel;
 }
 
+// Sets the window's property `name` to the one atom `value`.
+void setAtomProperty(Display* display, Window window, const char* name, const char* value) {
+  const Atom atom = XInternAtom(display, value, False);
+  XChangeProperty(display,
+                  window,
+                  XInternAtom(display, name, False),
+                  XA_ATOM,
+                  32,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&atom),
+                  1);
+}
+
 void setProperties(
     Display* display, Window window, const BoxRequest& box, const Layout& layout, int x, int y) {
   XStoreName(display, window, box.title);
@@ -208,24 +221,8 @@ void setProperties(
                   PropModeReplace,
                   reinterpret_cast<const unsigned char*>(box.title),
                   static_cast<int>(std::strlen(box.title)));
-  const Atom dialog = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
-  XChangeProperty(display,
-                  window,
-                  XInternAtom(display, "_NET_WM_WINDOW_TYPE", False),
-                  XA_ATOM,
-                  32,
-                  PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&dialog),
-                  1);
-  const Atom above = XInternAtom(display, "_NET_WM_STATE_ABOVE", False);
-  XChangeProperty(display,
-                  window,
-                  XInternAtom(display, "_NET_WM_STATE", False),
-                  XA_ATOM,
-                  32,
-                  PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&above),
-                  1);
+  setAtomProperty(display, window, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG");
+  setAtomProperty(display, window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
   if (box.transientFor != 0) XSetTransientForHint(display, window, box.transientFor);
 
   // A fixed size at the position chosen here (USPosition: window managers keep it).
@@ -262,15 +259,20 @@ struct Colours {
   unsigned long background, text, border, button, hover;
 };
 
-void paint(Display* display,
-           Window window,
-           GC gc,
-           const BoxFont& font,
-           const Colours& colours,
-           const Layout& layout,
-           const std::vector<std::string>& lines,
-           const BoxRequest& box,
-           int hovered) {
+// A box on the screen: what its event loop and its painting read.
+struct ShownBox {
+  Display* display;
+  Window window;
+  GC gc;
+  const BoxFont& font;
+  Colours colours;
+  const Layout& layout;
+  const std::vector<std::string>& lines;
+  const BoxRequest& box;
+};
+
+void paint(const ShownBox& shown, int hovered) {
+  const auto& [display, window, gc, font, colours, layout, lines, box] = shown;
   XSetForeground(display, gc, colours.background);
   XFillRectangle(display, window, gc, 0, 0, layout.width, layout.height);
   XSetForeground(display, gc, colours.text);
@@ -296,15 +298,11 @@ void paint(Display* display,
 
 // The box's event loop: the index of the button chosen, or -1 when the window manager closed
 // the box. False if the connection broke first.
-bool runBox(Display* display,
-            Window window,
-            GC gc,
-            const BoxFont& font,
-            const Colours& colours,
-            const Layout& layout,
-            const std::vector<std::string>& lines,
-            const BoxRequest& box,
-            int& chosen) {
+bool runBox(const ShownBox& shown, int& chosen) {
+  Display* display = shown.display;
+  const Window window = shown.window;
+  const Layout& layout = shown.layout;
+  const BoxRequest& box = shown.box;
   const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
   const Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
   int hovered = -1;
@@ -323,8 +321,7 @@ bool runBox(Display* display,
     XNextEvent(display, &event);
     switch (event.type) {
       case Expose:
-        if (event.xexpose.count == 0)
-          paint(display, window, gc, font, colours, layout, lines, box, hovered);
+        if (event.xexpose.count == 0) paint(shown, hovered);
         break;
       case MapNotify:
         // Without a window manager nobody else gives the box the keyboard.
@@ -336,7 +333,7 @@ bool runBox(Display* display,
             event.type == LeaveNotify ? -1 : buttonAt(layout, event.xmotion.x, event.xmotion.y);
         if (now != hovered) {
           hovered = now;
-          paint(display, window, gc, font, colours, layout, lines, box, hovered);
+          paint(shown, hovered);
         }
         break;
       }
@@ -449,7 +446,7 @@ bool showX11MessageBox(const BoxRequest& box, int& pressed, std::string& error) 
       XFlush(display);
 
       int chosen = -1;
-      if (runBox(display, window, gc, font, colours, layout, lines, box, chosen)) {
+      if (runBox(ShownBox{display, window, gc, font, colours, layout, lines, box}, chosen)) {
         answered = true;
         pressed = chosen >= 0 ? box.buttons[static_cast<std::size_t>(chosen)].id : -1;
         XFreeGC(display, gc);
