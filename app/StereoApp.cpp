@@ -278,6 +278,8 @@ void StereoApp::automaticPairs() {
   if (vision) vision->startAutomaticPairs();
 }
 
+bool StereoApp::findingPairs() const { return vision && vision->searching(); }
+
 void StereoApp::showRectified() {
   if (vision) vision->showRectified();
 }

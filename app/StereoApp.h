@@ -100,6 +100,7 @@ class StereoApp : public GLWnd, public CameraWndOwner {
   void invalidateView() override { invalidate(); }
   // Keys A, R, D with --assist (ui/VisionViews.h); nothing without it.
   void automaticPairs() override;
+  bool findingPairs() const override;
   void showRectified() override;
   void showDisparity() override;
   void cameraFrameShown() override;

@@ -103,6 +103,7 @@ std::string statusLineText(const StatusFacts& facts) {
     text += "F: " + inlierText(inliers) +
             (inliers > 0 ? rmsText(std::sqrt(sum / static_cast<double>(inliers))) : "");
   }
+  if (facts.findingPairs) text += " - finding pairs (A)...";
   text += facts.helpShown ? " - H hides help" : " - H for help";
   return text;
 }

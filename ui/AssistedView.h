@@ -35,6 +35,7 @@ struct StatusFacts {
   bool outOfDate = false;         // the pairs changed since F was fitted
   std::vector<double> residuals;  // per pair under F, pixels (when calibrated)
   bool helpShown = false;
+  bool findingPairs = false;  // an automatic pairs search (A) is running
   // What the estimator that gave F reported, when it did: its name ("accurate"), its inliers
   // and their RMS Sampson distance. Without them the line counts the pairs whose residual
   // lies under kInlierResidual.
@@ -68,7 +69,8 @@ int drawAssistedOverlay(Canvas& canvas, const AssistedOverlay& overlay);
 
 // The status line, e.g. "12 pairs - accurate F: 11 inliers, RMS 0.42 px - H for help": the
 // pairs, the first click waiting, the state of F (not yet estimated, out of date, or its
-// inliers and their root mean square residual), and the key of the help panel.
+// inliers and their root mean square residual), an automatic pairs search still running, and
+// the key of the help panel.
 std::string statusLineText(const StatusFacts& facts);
 
 // The help panel: every mouse action and key of the assisted camera windows, one per line.

@@ -53,6 +53,9 @@ TEST(AssistedView, StatusLineSaysPairsStateOfFAndHelp) {
   facts.helpShown = true;
   facts.outOfDate = true;
   EXPECT_EQ(statusLineText(facts), "6 pairs - F out of date: press C - H hides help");
+  facts.findingPairs = true;
+  EXPECT_EQ(statusLineText(facts),
+            "6 pairs - F out of date: press C - finding pairs (A)... - H hides help");
 }
 
 TEST(AssistedView, PressPicksTheNearestPointOfItsCameraWithinTheRadius) {

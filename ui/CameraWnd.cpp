@@ -379,6 +379,7 @@ void CameraWnd::paintAssisted(PaintSurface& surface) {
   facts.calibrated = calibration.calibrated();
   facts.outOfDate = app->calibrationOutOfDate();
   facts.helpShown = app->helpShown();
+  facts.findingPairs = app->findingPairs();
   if (facts.calibrated) {
     facts.residuals = pairResiduals(calibration.fundamental(), pairs.correspondences());
     if (const std::optional<Session>& fit = calibration.lastAccurate()) {

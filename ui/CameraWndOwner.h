@@ -102,6 +102,8 @@ class CameraWndOwner {
   virtual void automaticPairs() {}
   virtual void showRectified() {}
   virtual void showDisparity() {}
+  // Whether an automatic pairs search (A) is still running; the status line says so.
+  virtual bool findingPairs() const { return false; }
   // Called on a capture thread after each camera frame shown, for views that follow the live
   // frames. Nothing by default.
   virtual void cameraFrameShown() {}

@@ -157,11 +157,13 @@ void VisionViews::startAutomaticPairs() {
     found_ = findAutomaticPairs(*f0, *f1);
     postMessage(view, kAutomaticPairsDone, 0, 0);
   });
+  repaintCameraWindows();  // their status lines say a search runs
 }
 
 void VisionViews::finishAutomaticPairs() {
   if (!search_.joinable()) return;
   search_.join();
+  repaintCameraWindows();  // new pairs, and the status lines without the search
   AutomaticPairsResult result = std::move(found_);
   found_ = {};
   for (const std::string& warning : result.warnings) logLine("Warning: ", warning);
@@ -183,6 +185,9 @@ void VisionViews::finishAutomaticPairs() {
   owner_.pairs().append(fresh);
   logLine(
       automaticPairsLogText(static_cast<int>(fresh.size()), result.matches, result.milliseconds));
+}
+
+void VisionViews::repaintCameraWindows() const {
   for (int side = 0; side < 2; ++side) {
     if (CameraWnd* window = owner_.cameraWindow(side)) window->invalidate();
   }

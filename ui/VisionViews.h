@@ -100,6 +100,8 @@ class VisionViews {
  private:
   // Copies of both windows' current frames; false (nothing copied) unless both hold one.
   bool copyFrames(std::unique_ptr<Image>& frame0, std::unique_ptr<Image>& frame1) const;
+  // Asks both camera windows for a repaint (their pairs or status lines changed).
+  void repaintCameraWindows() const;
 
   CameraWndOwner& owner_;
   std::thread search_;
