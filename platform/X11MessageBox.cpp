@@ -225,10 +225,13 @@ void setProperties(
   setAtomProperty(display, window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
   if (box.transientFor != 0) XSetTransientForHint(display, window, box.transientFor);
 
-  // A fixed size at the position chosen here (USPosition: window managers keep it).
+  // A fixed size at the position chosen here (USPosition: window managers keep it). With
+  // StaticGravity the box itself goes there and the window manager's frame around it; by
+  // default the frame's corner would go there, and the box one title bar lower.
   XSizeHints* size = XAllocSizeHints();
   if (size != nullptr) {
-    size->flags = USPosition | PPosition | PMinSize | PMaxSize;
+    size->flags = USPosition | PPosition | PMinSize | PMaxSize | PWinGravity;
+    size->win_gravity = StaticGravity;
     size->x = x;
     size->y = y;
     size->min_width = size->max_width = layout.width;
