@@ -559,6 +559,10 @@ bool ensureStarted() {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   // The screen saver runs unless a GL view keeps it off.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // A click on a window without the focus is a click too. SDL on X11 drops a press that comes
+  // within 10 ms of the focus arriving, which under a click-to-focus window manager is every
+  // click on the other camera window: marking pairs would lose every click.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     logSdlError("SDL_Init failed");
     s.failed = true;

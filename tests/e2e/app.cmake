@@ -3,7 +3,7 @@
 # They find windows by title and type into the focused window on the one shared display, so
 # each runs alone (RUN_SERIAL): a parallel test's windows or focus would take their input.
 if(TARGET epipolar AND TARGET epipolar_xclose)
-  foreach(case close restore calibrate boxes export xkill assist)
+  foreach(case close restore calibrate boxes export xkill assist wm)
     add_test(NAME e2e_app_${case}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app_${case}.sh
               $<TARGET_FILE:epipolar> $<TARGET_FILE:epipolar_xclose>)
