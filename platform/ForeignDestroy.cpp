@@ -142,6 +142,28 @@ void watchWindow(SDL_Window* sdl, std::uint32_t id) {
   w.xidOf[id] = info.info.x11.window;
 }
 
+void beforeDestroy(std::uint32_t id) {
+  Watch& w = watch();
+  Display* display = nullptr;
+  XID xid = 0;
+  {
+    std::lock_guard lock(w.mutex);
+    auto it = w.xidOf.find(id);
+    if (it == w.xidOf.end() || w.gone.count(id) == 0) return;
+    display = w.display;
+    xid = it->second;
+  }
+  // When SDL does not wait for it, SDL's event loop later reads it as an event of no window
+  // it knows, and drops it.
+  XEvent unmap{};
+  unmap.xunmap.type = UnmapNotify;
+  unmap.xunmap.send_event = True;
+  unmap.xunmap.display = display;
+  unmap.xunmap.event = xid;
+  unmap.xunmap.window = xid;
+  XPutBackEvent(display, &unmap);
+}
+
 void unwatchWindow(std::uint32_t id) {
   Watch& w = watch();
   Display* syncDisplay = nullptr;

@@ -665,6 +665,7 @@ bool destroyWindow(WindowHandle hwnd) {
     s.windows.erase(it);
     s.bySdlId.erase(SDL_GetWindowID(owned->sdl));
   }
+  platform_internal::beforeDestroy(hwnd.id);
   SDL_DestroyWindow(owned->sdl);
   platform_internal::unwatchWindow(hwnd.id);
   return true;

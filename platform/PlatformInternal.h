@@ -48,6 +48,11 @@ void startWindowWatch();
 void stopWindowWatch();
 // Watches a new window's X window under the handle id.
 void watchWindow(SDL_Window* sdl, std::uint32_t id);
+// Just before SDL_DestroyWindow: for a lost window, queues the UnmapNotify SDL may wait for.
+// Under a window manager SDL can take a lost window for shown again (the manager's clean-up
+// changes its state properties), and SDL hides a shown window before destroying it, waiting
+// for an UnmapNotify the server can no longer send.
+void beforeDestroy(std::uint32_t id);
 // Stops watching (after SDL_DestroyWindow); for a lost window, first takes the errors SDL's
 // clean-up drew.
 void unwatchWindow(std::uint32_t id);
