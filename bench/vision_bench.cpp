@@ -54,7 +54,6 @@
 
 #include "bench/BenchReport.h"
 #include "bench/TwoViewData.h"
-#include "capture/VirtualDepth.h"
 #include "capture/gstreamer/ImageFile.h"
 #include "geometry/Fundamental.h"
 #include "vision/AutomaticPairs.h"
@@ -261,14 +260,7 @@ void reportRig(const bench::MedianReporter& reporter) {
 
   DisparityMatcher matcher(in.rectification, kVga, kVga);
   const DisparityMap map = matcher.compute(*rig.frame0, *rig.frame1);
-  const Rectification& r = in.rectification;
-  const TrueDisparity truth = trueDisparity(*rig.scene,
-                                            Mat3::fromRowMajor(r.H0),
-                                            Mat3::fromRowMajor(r.H1),
-                                            r.width,
-                                            r.height,
-                                            rig.seconds);
-  const testing::DisparityScore score = testing::scoreDisparity(map, truth, 1.0);
+  const testing::DisparityScore score = testing::scoreOnRig(map, rig, in.rectification, 1.0);
   if (score.counted > 0 && score.valid > 0) {
     bench::printResult("disparity_rig_valid", 100.0 * score.validShare(), "%", "value>=70");
     bench::printResult("disparity_rig_within_1px", 100.0 * score.goodShare(), "%", "value>=80");

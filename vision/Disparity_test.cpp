@@ -7,7 +7,6 @@
 #include <limits>
 #include <opencv2/core.hpp>
 
-#include "capture/VirtualDepth.h"
 #include "vision/testing/DisparityScore.h"
 #include "vision/testing/RigPair.h"
 
@@ -32,13 +31,7 @@ TEST(DisparityTest, RigMapCoversWhatBothCamerasSeeAndMatchesTheTruth) {
   const DisparityMap map = matcher.compute(*rig.frame0, *rig.frame1);
   ASSERT_EQ(map.width, r.width);
   ASSERT_EQ(map.height, r.height);
-  const TrueDisparity truth = trueDisparity(*rig.scene,
-                                            Mat3::fromRowMajor(r.H0),
-                                            Mat3::fromRowMajor(r.H1),
-                                            r.width,
-                                            r.height,
-                                            rig.seconds);
-  const testing::DisparityScore score = testing::scoreDisparity(map, truth, kGoodPx);
+  const testing::DisparityScore score = testing::scoreOnRig(map, rig, r, kGoodPx);
   ASSERT_GT(score.counted, 100000);  // most of a 640x480 picture
   EXPECT_GE(score.validShare(), kMinValidShare);
   EXPECT_GE(score.goodShare(), kMinGoodShare);

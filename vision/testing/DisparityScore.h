@@ -6,7 +6,10 @@
 #include <cstddef>
 
 #include "capture/VirtualDepth.h"
+#include "geometry/Vec3.h"
 #include "vision/Disparity.h"
+#include "vision/Rectification.h"
+#include "vision/testing/RigPair.h"
 
 namespace epipolar::testing {
 
@@ -31,6 +34,20 @@ inline DisparityScore scoreDisparity(const DisparityMap& map,
     if (std::fabs(map.disparity[k] - truth.disparity[k]) <= tolerancePx) ++score.good;
   }
   return score;
+}
+
+// The map, computed for rectification `r` of the rig's frame pair, against the rig's truth.
+inline DisparityScore scoreOnRig(const DisparityMap& map,
+                                 const RigPair& rig,
+                                 const Rectification& r,
+                                 double tolerancePx) {
+  const TrueDisparity truth = trueDisparity(*rig.scene,
+                                            Mat3::fromRowMajor(r.H0),
+                                            Mat3::fromRowMajor(r.H1),
+                                            r.width,
+                                            r.height,
+                                            rig.seconds);
+  return scoreDisparity(map, truth, tolerancePx);
 }
 
 }  // namespace epipolar::testing
